@@ -1,0 +1,8 @@
+#include "platform/win.h"
+#include "run/removal.h"
+
+// Not built yet: removes nothing.
+int RemoveEnumRegistryEntry(const char* hardwareId) {
+    (void)hardwareId;
+    return 0;
+}

@@ -1,0 +1,171 @@
+// The real Windows behind win.h: each call forwards to its Win32 ANSI namesake.
+//
+// win.h comes first: <windows.h> turns many of its constant names into macros, so this
+// file refers to Windows' own constants and never to the Win:: ones.
+#include "platform/win.h"
+
+#include <conio.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static_assert(sizeof(Win::OSVERSIONINFOA) == sizeof(::OSVERSIONINFOA), "OSVERSIONINFOA");
+static_assert(sizeof(Win::WIN32_FIND_DATAA) == sizeof(::WIN32_FIND_DATAA), "WIN32_FIND_DATAA");
+static_assert(sizeof(Win::DWORD) == sizeof(::DWORD), "DWORD");
+static_assert(sizeof(Win::GUID) == sizeof(::GUID), "GUID");
+static_assert(sizeof(Win::SP_DEVINFO_DATA) == 12 + sizeof(::GUID) + sizeof(ULONG_PTR) - 4,
+              "SP_DEVINFO_DATA: 28 bytes in the 32-bit program");
+
+namespace {
+
+// The Setup API's device functions are looked up at run time rather than imported, so that
+// the program still starts on a Windows 98/ME whose setupapi.dll does not have them.
+struct SetupDi {
+    bool resolved;
+    DWORD loadError;
+    HANDLE(WINAPI* GetClassDevsA)(const ::GUID*, PCSTR, ::HWND, DWORD);
+    BOOL(WINAPI* EnumDeviceInfo)(HANDLE, DWORD, void*);
+    BOOL(WINAPI* GetDeviceRegistryPropertyA)(HANDLE, void*, DWORD, PDWORD, PBYTE, DWORD, PDWORD);
+    BOOL(WINAPI* CallClassInstaller)(UINT, HANDLE, void*);
+    BOOL(WINAPI* DestroyDeviceInfoList)(HANDLE);
+};
+
+SetupDi setupDi;
+
+template <typename Function>
+bool Resolve(HMODULE module, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+bool SetupDiAvailable() {
+    if (!setupDi.resolved) {
+        setupDi.resolved = true;
+        HMODULE module = ::LoadLibraryA("setupapi.dll");
+        bool all = module != nullptr && Resolve(module, "SetupDiGetClassDevsA", setupDi.GetClassDevsA) &&
+                   Resolve(module, "SetupDiEnumDeviceInfo", setupDi.EnumDeviceInfo) &&
+                   Resolve(module, "SetupDiGetDeviceRegistryPropertyA",
+                           setupDi.GetDeviceRegistryPropertyA) &&
+                   Resolve(module, "SetupDiCallClassInstaller", setupDi.CallClassInstaller) &&
+                   Resolve(module, "SetupDiDestroyDeviceInfoList", setupDi.DestroyDeviceInfoList);
+        if (!all) {
+            setupDi.loadError = ::GetLastError();
+            setupDi.GetClassDevsA = nullptr;
+        }
+    }
+    return setupDi.GetClassDevsA != nullptr;
+}
+
+}  // namespace
+
+namespace Win {
+
+BOOL GetVersionExA(OSVERSIONINFOA* info) {
+    return ::GetVersionExA(reinterpret_cast<::OSVERSIONINFOA*>(info));
+}
+
+int WriteStdout(const char* text) {
+    std::size_t length = std::strlen(text);
+    std::size_t written = std::fwrite(text, 1, length, stdout);
+    if (std::fflush(stdout) != 0 || written != length) return -1;
+    return static_cast<int>(written);
+}
+
+int _getch() { return ::_getch(); }
+
+void exit(int status) { std::exit(status); }
+
+int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+    return ::MessageBoxA(reinterpret_cast<::HWND>(owner), text, caption, type);
+}
+
+DWORD GetLastError() { return ::GetLastError(); }
+
+void SetLastError(DWORD code) { ::SetLastError(code); }
+
+DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
+                     char* buffer, DWORD size, void* arguments) {
+    return ::FormatMessageA(flags, source, messageId, languageId, buffer, size,
+                            static_cast<va_list*>(arguments));
+}
+
+HLOCAL LocalAlloc(UINT flags, std::size_t bytes) { return ::LocalAlloc(flags, bytes); }
+
+HLOCAL LocalFree(HLOCAL block) { return ::LocalFree(block); }
+
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, HWND parent,
+                              DWORD flags) {
+    if (!SetupDiAvailable()) {
+        ::SetLastError(setupDi.loadError);
+        return INVALID_HANDLE_VALUE;
+    }
+    return setupDi.GetClassDevsA(reinterpret_cast<const ::GUID*>(classGuid), enumerator,
+                                 reinterpret_cast<::HWND>(parent), flags);
+}
+
+BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* device) {
+    return setupDi.EnumDeviceInfo(set, memberIndex, device);
+}
+
+BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
+                                       DWORD* propertyRegDataType, BYTE* buffer,
+                                       DWORD bufferSize, DWORD* requiredSize) {
+    return setupDi.GetDeviceRegistryPropertyA(set, device, property,
+                                              reinterpret_cast<PDWORD>(propertyRegDataType),
+                                              buffer, bufferSize,
+                                              reinterpret_cast<PDWORD>(requiredSize));
+}
+
+BOOL SetupDiCallClassInstaller(DWORD installFunction, HDEVINFO set, SP_DEVINFO_DATA* device) {
+    return setupDi.CallClassInstaller(installFunction, set, device);
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) { return setupDi.DestroyDeviceInfoList(set); }
+
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD samDesired, HKEY* result) {
+    return ::RegOpenKeyExA(reinterpret_cast<::HKEY>(key), subKey, options, samDesired,
+                           reinterpret_cast<::PHKEY>(result));
+}
+
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* dataSize) {
+    return ::RegQueryValueExA(reinterpret_cast<::HKEY>(key), valueName,
+                              reinterpret_cast<LPDWORD>(reserved), reinterpret_cast<LPDWORD>(type),
+                              data, reinterpret_cast<LPDWORD>(dataSize));
+}
+
+LONG RegDeleteKeyA(HKEY key, const char* subKey) {
+    return ::RegDeleteKeyA(reinterpret_cast<::HKEY>(key), subKey);
+}
+
+LONG RegCloseKey(HKEY key) { return ::RegCloseKey(reinterpret_cast<::HKEY>(key)); }
+
+UINT GetWindowsDirectoryA(char* buffer, UINT size) { return ::GetWindowsDirectoryA(buffer, size); }
+
+HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData) {
+    return ::FindFirstFileA(fileName, reinterpret_cast<::WIN32_FIND_DATAA*>(findData));
+}
+
+BOOL FindClose(HANDLE search) { return ::FindClose(search); }
+
+BOOL SetFileAttributesA(const char* fileName, DWORD attributes) {
+    return ::SetFileAttributesA(fileName, attributes);
+}
+
+BOOL DeleteFileA(const char* fileName) { return ::DeleteFileA(fileName); }
+
+FILE* fopen(const char* path, const char* mode) {
+    return reinterpret_cast<FILE*>(std::fopen(path, mode));
+}
+
+char* fgets(char* buffer, int size, FILE* file) {
+    return std::fgets(buffer, size, reinterpret_cast<std::FILE*>(file));
+}
+
+int feof(FILE* file) { return std::feof(reinterpret_cast<std::FILE*>(file)); }
+
+int fclose(FILE* file) { return std::fclose(reinterpret_cast<std::FILE*>(file)); }
+
+}  // namespace Win

@@ -1,0 +1,6 @@
+#include "run/removal.h"
+
+int main(int argc, char** argv) {
+    ParseCommandLine(argc, argv);
+    return RunRemoval();
+}

@@ -1,0 +1,27 @@
+// Shared pieces of the host tests: a fresh simulated machine for every test, and the
+// code page 932 form of a UTF-8 text, converted independently of the program's sources.
+#ifndef KALVOR_TESTS_TEST_SUPPORT_H
+#define KALVOR_TESTS_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+
+// The code page 932 bytes of a UTF-8 text, by iconv.
+std::string Cp932(const std::string& utf8);
+
+// "<label> FAILURE: (0x<code>)<text>\n" as the program composes it.
+std::string FailureText(const std::string& label, unsigned code, const std::string& systemText);
+
+// Resets the simulated machine and the program's process-wide state.
+class MachineTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    // The texts of the boxes shown so far.
+    std::vector<std::string> BoxTexts() const;
+};
+
+#endif
