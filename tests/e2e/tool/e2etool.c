@@ -26,11 +26,13 @@
  *   regset ROOT PATH NAME TYPE HEX   REGSET <hex path> <hex name>
  *       NAME "@" is the default value; TYPE is a number (1 REG_SZ, 4 DWORD,
  *       7 MULTI_SZ, ...); HEX gives the exact data bytes.
- *   regdump ROOT PATH                KEY <hex path>
+ *   regdump ROOT PATH                ROOT <root>, then
+ *                                    KEY <hex path>
  *                                    VAL <hex path> <hex name> <type> <hex data>
  *                                    NOKEY <hex path> <code>
  *       The key and everything below it, depth first, names in enumeration order.
- *   files DIR                        FILE <hex name> <attributes hex> <size>
+ *   files DIR                        DIR <hex dir>, then
+ *                                    FILE <hex name> <attributes hex> <size>
  *                                    NODIR <hex dir> <code>
  *   attrib PATH ATTR                 ATTRIB <hex path>  (ATTR in hex)
  *
@@ -324,6 +326,7 @@ static void dump_key(HKEY parent, const char *path)
 static int cmd_regdump(const char *root, const char *path)
 {
     char *p = text_arg(path);
+    printf("ROOT %s\n", root);
     dump_key(root_key(root), p);
     free(p);
     return 0;
@@ -344,6 +347,9 @@ static int cmd_files(const char *dir)
         free(d);
         return 0;
     }
+    fputs("DIR ", stdout);
+    put_hex_str(d);
+    fputs("\n", stdout);
     do {
         if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
         fputs("FILE ", stdout);

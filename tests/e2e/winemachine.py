@@ -1,0 +1,647 @@
+"""Throwaway Wine machines for running 8140KUninstall.exe end to end.
+
+A template prefix is booted once (`boot_template`); every machine is a copy of it
+(`Machine`), with its own X server, arranged and inspected through the project's
+helper program (tool/e2etool.c) and the Win32 APIs behind it. `Machine.run` starts
+a program the way a user at a console would (a terminal on standard input), logs
+every MessageBoxA call through Wine's relay channel, presses OK on each box and
+records what the console showed at the moment the box appeared.
+
+Standard library only, so that the tests and scripts/demo need nothing but python3.
+"""
+
+import os
+import pty
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+# Wine takes its ANSI code page from the locale: ja_JP gives code page 932.
+LOCALE = "ja_JP.UTF-8"
+# The two DLLs that would offer to download Mono and Gecko are switched off: a
+# download dialog would stall a headless run.
+BASE_OVERRIDES = "mscoree,mshtml="
+
+NT_VERSION = "winxp"
+W98_VERSION = "win98"
+
+CAPTION_TO_DISMISS = "Kalvor"
+
+
+class WineError(Exception):
+    pass
+
+
+def wine_env(prefix, display=None, debug="-all", overrides=None):
+    env = dict(os.environ)
+    for name in ("WINEDEBUG", "WINEDLLOVERRIDES", "WINEPREFIX", "WINEARCH", "LANGUAGE"):
+        env.pop(name, None)
+    env.update(
+        WINEPREFIX=prefix,
+        WINEARCH="win32",
+        WINEDEBUG=debug,
+        LC_ALL=LOCALE,
+        LANG=LOCALE,
+        WINEDLLOVERRIDES=BASE_OVERRIDES + (";" + overrides if overrides else ""),
+    )
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+def boot_template(prefix, log=print):
+    """Boots a fresh 32-bit prefix at `prefix` and prepares it for the runs:
+    MessageBoxA in the relay log, and no crash dialog that would wait for a click."""
+    if os.path.exists(prefix):
+        shutil.rmtree(prefix)
+    os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
+    env = wine_env(prefix)
+    started = time.monotonic()
+    subprocess.run(["wineboot", "--init"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    settings = [
+        (r"HKCU\Software\Wine\Debug", "RelayInclude", "REG_SZ", "user32.MessageBoxA"),
+        (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
+    ]
+    for key, name, kind, data in settings:
+        subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+                       env=env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+    subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
+    log("template prefix booted in %.1f s: %s" % (time.monotonic() - started, prefix))
+
+
+def _copy_prefix(template, dest):
+    # Wine never writes to its DLLs after boot, and the program only deletes files it
+    # is given, so the large system DLLs are shared by hard links; everything else,
+    # the registry above all, is copied.
+    def copy(src, dst):
+        if os.sep + "system32" + os.sep in src and os.path.getsize(src) > 32768:
+            os.link(src, dst)
+        else:
+            shutil.copy2(src, dst)
+
+    shutil.copytree(template, dest, symlinks=True, copy_function=copy)
+
+
+class Xvfb:
+    """A private X server on a free display number."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0",
+             "1024x768x24"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 20
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], 0.5)
+            if ready:
+                chunk = os.read(read_end, 32)
+                if not chunk:
+                    break
+                number += chunk
+        os.close(read_end)
+        if not number.strip():
+            self.stop()
+            raise WineError("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+# ---------------------------------------------------------------------------
+# Machine state, as the helper prints it.
+
+
+def unhex(text):
+    return b"" if text == "-" else bytes.fromhex(text)
+
+
+def split_multi_sz(data):
+    """The strings of a REG_MULTI_SZ, as Windows would walk them: up to the first empty
+    string or the end of the data, an unended last string counting as ending there."""
+    strings = []
+    for part in data.split(b"\0"):
+        if not part:
+            break
+        strings.append(part)
+    return strings
+
+
+class Device:
+    def __init__(self, instance_id, hwid_bytes, error):
+        self.instance_id = instance_id
+        self.hwid_bytes = hwid_bytes  # None when the query failed
+        self.error = error  # the query's error code, or None
+
+    @property
+    def hardware_ids(self):
+        return split_multi_sz(self.hwid_bytes) if self.hwid_bytes is not None else []
+
+    def __repr__(self):
+        if self.hwid_bytes is None:
+            return "%s (no hardware IDs: error %d)" % (self.instance_id.decode("cp932"), self.error)
+        return "%s %s" % (self.instance_id.decode("cp932"),
+                          [i.decode("cp932", "replace") for i in self.hardware_ids])
+
+
+class State:
+    """What the machine holds: devices, registry keys and values, INF folder files."""
+
+    def __init__(self):
+        self.version = None  # (platform id, major, minor)
+        self.devices = []
+        self.keys = {}  # root -> {lower-case path bytes: path bytes}
+        self.values = {}  # root -> {(lower path, lower name): (name, type, data)}
+        self.missing_keys = {}  # root -> set of paths that did not open
+        self.files = {}  # directory -> {lower name: (name, attributes, size)} or None
+        self.errtexts = {}  # code -> bytes or None
+        self.windir = None
+        self.added_devices = []  # instance IDs that devadd created
+
+    # -- queries used by the cases --
+    def devices_with(self, hardware_id):
+        return [d for d in self.devices if hardware_id in d.hardware_ids]
+
+    def device(self, instance_id):
+        for d in self.devices:
+            if d.instance_id.lower() == instance_id.lower():
+                return d
+        return None
+
+    def has_key(self, root, path):
+        return path.lower() in self.keys.get(root, {})
+
+    def value(self, root, path, name):
+        return self.values.get(root, {}).get((path.lower(), name.lower()))
+
+    def file(self, directory, name):
+        listing = self.files.get(directory.lower())
+        if not listing:
+            return None
+        return listing.get(name.lower())
+
+    def file_names(self, directory):
+        listing = self.files.get(directory.lower()) or {}
+        return sorted(entry[0] for entry in listing.values())
+
+    def describe(self):
+        lines = []
+        if self.version:
+            lines.append("Windows platform %d version %d.%d" % self.version)
+        lines.append("devices:")
+        lines += ["  " + repr(d) for d in self.devices]
+        for root in sorted(self.keys):
+            lines.append("registry %s:" % root)
+            for low, path in sorted(self.keys[root].items()):
+                lines.append("  [%s]" % path.decode("cp932", "replace"))
+                for (vpath, _), (name, kind, data) in sorted(self.values.get(root, {}).items()):
+                    if vpath == low:
+                        lines.append("    %s (type %d) = %s" % (
+                            name.decode("cp932", "replace") or "@", kind, data.hex() or "-"))
+        for root, paths in sorted(self.missing_keys.items()):
+            for path in sorted(paths):
+                lines.append("registry %s: no key %s" % (root, path.decode("cp932", "replace")))
+        for directory, listing in sorted(self.files.items()):
+            if listing is None:
+                lines.append("%s: no such folder" % directory.decode("cp932", "replace"))
+                continue
+            lines.append("%s:" % directory.decode("cp932", "replace"))
+            for name, attrs, size in sorted(listing.values()):
+                lines.append("  %s attributes 0x%x, %d bytes" % (
+                    name.decode("cp932", "replace"), attrs, size))
+        return "\n".join(lines)
+
+
+def parse_tool_output(text, state=None):
+    state = state or State()
+    current_root = None
+    for line in text.splitlines():
+        f = line.split(" ")
+        tag = f[0]
+        if tag == "VERSION":
+            state.version = tuple(int(x) for x in f[1:4])
+        elif tag == "WINDIR":
+            state.windir = unhex(f[1])
+        elif tag == "ERRTEXT":
+            state.errtexts[int(f[1])] = None if f[2] == "-" else unhex(f[2])
+        elif tag == "DEVADD":
+            state.added_devices.append(unhex(f[1]))
+        elif tag == "DEV":
+            if f[2] == "OK":
+                state.devices.append(Device(unhex(f[1]), unhex(f[3]), None))
+            else:
+                state.devices.append(Device(unhex(f[1]), None, int(f[3])))
+        elif tag == "ROOT":
+            current_root = f[1]
+            state.keys.setdefault(current_root, {})
+            state.values.setdefault(current_root, {})
+        elif tag == "KEY":
+            path = unhex(f[1])
+            state.keys[current_root][path.lower()] = path
+        elif tag == "NOKEY":
+            state.missing_keys.setdefault(current_root, set()).add(unhex(f[1]))
+        elif tag == "VAL":
+            path, name = unhex(f[1]), unhex(f[2])
+            state.values[current_root][(path.lower(), name.lower())] = (name, int(f[3]),
+                                                                        unhex(f[4]))
+        elif tag == "DIR":
+            current_dir = unhex(f[1]).lower()
+            state.files[current_dir] = {}
+        elif tag == "NODIR":
+            state.files[unhex(f[1]).lower()] = None
+        elif tag == "FILE":
+            name = unhex(f[1])
+            state.files[current_dir][name.lower()] = (name, int(f[2], 16), int(f[3]))
+    return state
+
+
+# ---------------------------------------------------------------------------
+# The relay log: every MessageBoxA call and its return.
+
+_CALL = re.compile(r"^([0-9a-f]+):Call user32\.MessageBoxA\((.*)\) ret=[0-9a-f]+$")
+_RET = re.compile(r"^([0-9a-f]+):Ret  user32\.MessageBoxA\(\) retval=([0-9a-f]+) ret=[0-9a-f]+$")
+
+
+def _parse_relay_args(text):
+    """Splits relay arguments: a hex value, then for a string argument a blank and the
+    string as Wine's debugstr writes it (quoted, with \\xNN, \\n, \\r, \\t, \\" and \\\\
+    escapes, and "..." after the closing quote when Wine cut it short)."""
+    args = []
+    i = 0
+    while i < len(text):
+        m = re.match(r"[0-9a-f]+", text[i:])
+        if not m:
+            raise ValueError("unreadable relay arguments: %r" % text)
+        number = int(m.group(0), 16)
+        i += m.end()
+        string, cut = None, False
+        if text.startswith(' "', i):
+            i += 2
+            out = bytearray()
+            while text[i] != '"':
+                c = text[i]
+                if c == "\\":
+                    e = text[i + 1]
+                    if e == "x":
+                        out.append(int(text[i + 2:i + 4], 16))
+                        i += 4
+                        continue
+                    out += {"n": b"\n", "r": b"\r", "t": b"\t", '"': b'"', "\\": b"\\",
+                            "0": b"\0"}.get(e, e.encode("latin-1"))
+                    i += 2
+                    continue
+                out += c.encode("latin-1")
+                i += 1
+            i += 1
+            if text.startswith("...", i):
+                cut = True
+                i += 3
+            string = bytes(out)
+        args.append((number, string, cut))
+        if i < len(text):
+            if text[i] != ",":
+                raise ValueError("unreadable relay arguments: %r" % text)
+            i += 1
+    return args
+
+
+class Box:
+    """One MessageBoxA call as the program made it."""
+
+    def __init__(self, thread, args, console):
+        (self.owner, _, _), (self.text_ptr, text, text_cut), \
+            (self.caption_ptr, caption, caption_cut), (self.type, _, _) = args
+        self.thread = thread
+        self.text = text  # bytes, or None for a NULL pointer
+        self.caption = caption
+        # Wine's relay log shows about 300 characters of a string; a longer one is
+        # known only up to there.
+        self.text_cut = text_cut
+        self.caption_cut = caption_cut
+        self.console = console  # console output bytes when the box was called
+        self.returned = None  # MessageBoxA's return value once dismissed
+        self.window = None  # X window that OK was pressed on
+
+    def text_is(self, expected):
+        if self.text is None:
+            return False
+        if self.text_cut:
+            return expected.startswith(self.text) and len(expected) > len(self.text)
+        return self.text == expected
+
+    def describe(self):
+        def show(b, cut):
+            if b is None:
+                return "NULL"
+            return "%r%s (%s)" % (b.decode("cp932", "replace"), "..." if cut else "",
+                                  b.hex())
+
+        return ("owner=%#x caption=%s type=%#x text=%s returned=%s\n      console then: %r" % (
+            self.owner, show(self.caption, self.caption_cut), self.type,
+            show(self.text, self.text_cut), self.returned,
+            self.console.decode("cp932", "replace")))
+
+
+class RunResult:
+    def __init__(self, args):
+        self.args = args
+        self.console = b""
+        self.boxes = []
+        self.exit_status = None
+        self.timed_out = False
+        self.alive_before_key = None  # for runs that press a key: still running then?
+        self.console_before_key = None
+        self.boxes_before_key = None
+        self.seconds = None
+        self.notes = []
+
+    @property
+    def console_lines(self):
+        """The console text with the C runtime's CR LF line ends read as line feeds."""
+        return self.console.replace(b"\r\n", b"\n")
+
+    def describe(self):
+        lines = ["run of %s: %s after %.1f s" % (
+            " ".join(self.args) or "(no arguments)",
+            "TIMED OUT" if self.timed_out else "exit status %s" % self.exit_status,
+            self.seconds or 0)]
+        lines.append("  console bytes: %s" % (self.console.hex() or "-"))
+        lines.append("  console text: %r" % self.console.decode("cp932", "replace"))
+        if self.alive_before_key is not None:
+            lines.append("  still running before the key press: %s; console then: %r" % (
+                self.alive_before_key, (self.console_before_key or b"").decode("cp932", "replace")))
+        lines.append("  message boxes: %d" % len(self.boxes))
+        for n, box in enumerate(self.boxes, 1):
+            lines.append("    %d. %s" % (n, box.describe()))
+        lines += ["  note: " + n for n in self.notes]
+        return "\n".join(lines)
+
+
+def _set_nonblocking(fd):
+    os.set_blocking(fd, False)
+
+
+def _drain(fd):
+    data = b""
+    while True:
+        try:
+            chunk = os.read(fd, 65536)
+        except BlockingIOError:
+            break
+        except OSError:
+            break
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+class Machine:
+    """A Wine machine copied from the template: its own prefix and its own X server
+    (or the caller's display, for a run on a desktop)."""
+
+    def __init__(self, template, tool_exe, workdir=None, display=None, name="machine",
+                 log=None):
+        self.tool_exe = os.path.abspath(tool_exe)
+        self.log = log or (lambda text: None)
+        self.workdir = workdir or tempfile.mkdtemp(prefix="kalvor-e2e-")
+        os.makedirs(self.workdir, exist_ok=True)
+        self.prefix = os.path.join(self.workdir, name)
+        if os.path.exists(self.prefix):
+            shutil.rmtree(self.prefix)
+        _copy_prefix(template, self.prefix)
+        self.xvfb = None
+        if display:
+            self.display = display
+        else:
+            self.xvfb = Xvfb()
+            self.display = self.xvfb.display
+        self.overrides = None
+        self.windows_version = None
+
+    # -- paths ------------------------------------------------------------
+    @property
+    def windir_unix(self):
+        return os.path.join(self.prefix, "drive_c", "windows")
+
+    def unix_path(self, windows_path):
+        """C:\\windows\\inf\\x.inf -> the file in the prefix."""
+        assert windows_path[:3].lower() == "c:\\", windows_path
+        return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
+
+    def env(self, debug="-all"):
+        return wine_env(self.prefix, self.display, debug, self.overrides)
+
+    # -- the helper program -------------------------------------------------
+    def tool(self, *commands, timeout=120):
+        """Runs the helper with commands (each a list of arguments), in one process."""
+        argv = ["wine", self.tool_exe]
+        for n, command in enumerate(commands):
+            if n:
+                argv.append("+")
+            argv += [c.decode("latin-1") if isinstance(c, bytes) else str(c) for c in command]
+        proc = subprocess.run(argv, env=self.env(), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=timeout)
+        out = proc.stdout.decode("latin-1")
+        if proc.returncode != 0 or not out.rstrip().endswith("END"):
+            raise WineError("e2etool failed (status %d): %s\n%s" % (
+                proc.returncode, " ".join(argv[2:]),
+                "\n".join(l for l in proc.stderr.decode("utf-8", "replace").splitlines()
+                          if "e2etool" in l or "err:" in l)))
+        return out
+
+    def set_windows_version(self, version):
+        """The Windows version Wine plays for every program of this machine."""
+        self.tool(["regset", "HKCU", r"Software\Wine", "Version", "1",
+                   version.encode("ascii").hex() + "00"])
+        self.windows_version = version
+
+    def snapshot_commands(self, registry=(), folders=(), codes=()):
+        commands = [["version"], ["devlist"]]
+        for root, path in registry:
+            commands.append(["regdump", root, path])
+        for folder in folders:
+            commands.append(["files", folder])
+        for code in codes:
+            commands.append(["errtext", str(code)])
+        return commands
+
+    def snapshot(self, registry=(), folders=(), codes=(), before=()):
+        """Runs `before` (arranging commands) and then reads the machine's state, all in
+        one helper process."""
+        out = self.tool(*(list(before) + self.snapshot_commands(registry, folders, codes)))
+        return parse_tool_output(out)
+
+    def write_file(self, windows_path, data):
+        path = self.unix_path(windows_path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    # -- running a program as a user would ----------------------------------
+    def run(self, exe, args=(), timeout=60.0, key_after=None, stdin_terminal=True,
+            dismiss=True):
+        """Runs `exe` with `args` and waits for it to end.
+
+        Standard output and standard error are pipes, so nothing that the program
+        leaves in a C runtime buffer reaches the console early; standard input is a
+        terminal, as at a console, so a key read really waits for a key. Every
+        MessageBoxA call is taken from the relay log; the console output received
+        before it is recorded with it, and OK is pressed on the box (Return on its
+        window). With `key_after` (seconds), one key is typed that long after the
+        program's first console output (or at the latest after 2 * key_after seconds).
+        A program still running after `timeout` seconds is ended and the result says
+        so, with everything seen until then."""
+        result = RunResult([a if isinstance(a, str) else a.decode("latin-1") for a in args])
+        argv = ["wine", os.path.abspath(exe)] + result.args
+        master = slave = None
+        if stdin_terminal:
+            master, slave = pty.openpty()
+            stdin = slave
+        else:
+            stdin = subprocess.DEVNULL
+        started = time.monotonic()
+        proc = subprocess.Popen(argv, env=self.env("-all,+relay"), stdin=stdin,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                start_new_session=True)
+        if slave is not None:
+            os.close(slave)
+        out_fd, err_fd = proc.stdout.fileno(), proc.stderr.fileno()
+        _set_nonblocking(out_fd)
+        _set_nonblocking(err_fd)
+        err_buf = b""
+        relay_log = []
+        open_box = None  # the box shown and not yet dismissed
+        last_press = 0.0
+        first_output = None
+        key_sent = False
+        deadline = started + timeout
+        exit_seen_at = None
+        try:
+            while True:
+                now = time.monotonic()
+                if proc.poll() is not None and exit_seen_at is None:
+                    exit_seen_at = now
+                if exit_seen_at is not None and now - exit_seen_at > 0.3:
+                    break
+                if now > deadline:
+                    result.timed_out = True
+                    break
+                fds = [out_fd, err_fd]
+                ready, _, _ = select.select(fds, [], [], 0.05)
+                # Standard error first: a box's Call line is written after whatever the
+                # program wrote to standard output before calling it, so everything the
+                # program had written is in the pipe by the time the line is read here.
+                if err_fd in ready:
+                    chunk = _drain(err_fd)
+                    err_buf += chunk
+                    *lines, err_buf = err_buf.split(b"\n")
+                    for raw in lines:
+                        line = raw.decode("latin-1").rstrip("\r")
+                        m = _CALL.match(line)
+                        if m:
+                            result.console += _drain(out_fd)
+                            box = Box(m.group(1), _parse_relay_args(m.group(2)), result.console)
+                            result.boxes.append(box)
+                            relay_log.append(line)
+                            open_box = box
+                            last_press = 0.0
+                            continue
+                        m = _RET.match(line)
+                        if m and open_box is not None and m.group(1) == open_box.thread:
+                            open_box.returned = int(m.group(2), 16)
+                            relay_log.append(line)
+                            open_box = None
+                result.console += _drain(out_fd)
+                if first_output is None and result.console:
+                    first_output = time.monotonic()
+                if open_box is not None and dismiss and time.monotonic() - last_press > 1.5:
+                    open_box.window = self._press_ok(open_box) or open_box.window
+                    last_press = time.monotonic()
+                if key_after is not None and not key_sent and master is not None:
+                    now = time.monotonic()
+                    if (first_output is not None and now - first_output >= key_after) or \
+                            now - started >= 2 * key_after:
+                        result.alive_before_key = proc.poll() is None
+                        result.console_before_key = result.console
+                        result.boxes_before_key = len(result.boxes)
+                        if result.alive_before_key:
+                            os.write(master, b"x")
+                        key_sent = True
+            result.console += _drain(out_fd)
+            result.exit_status = proc.poll()
+        finally:
+            if proc.poll() is None:
+                self.kill_all()
+                try:
+                    proc.wait(10)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+            result.seconds = time.monotonic() - started
+            # The program's exit does not end Wine's own helper processes, which keep
+            # the standard error pipe open; nothing more is read from it.
+            proc.stdout.close()
+            proc.stderr.close()
+            if master is not None:
+                os.close(master)
+        result.relay_log = relay_log
+        return result
+
+    def _press_ok(self, box):
+        """Presses Return on the box's window, as a user pressing OK would."""
+        env = self.env()
+        names = [CAPTION_TO_DISMISS]
+        if box.caption and not box.caption_cut and box.caption != CAPTION_TO_DISMISS.encode():
+            # A wrong caption still has to be got out of the way to finish the run.
+            names.append(box.caption.decode("cp932", "replace"))
+        for name in names:
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                    "^%s$" % re.escape(name)],
+                                   env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                   timeout=10).stdout.split()
+            for window in found:
+                subprocess.run(["xdotool", "windowfocus", "--sync", window.decode(), "key",
+                                "Return"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=10)
+                return window.decode()
+        return None
+
+    def kill_all(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+    def close(self, keep=False):
+        try:
+            self.kill_all()
+            subprocess.run(["wineserver", "-w"], env=self.env(), timeout=60)
+        finally:
+            if self.xvfb:
+                self.xvfb.stop()
+            if not keep:
+                shutil.rmtree(self.workdir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False

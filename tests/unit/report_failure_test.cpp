@@ -1,0 +1,107 @@
+#include <string>
+
+#include "run/removal.h"
+#include "test_support.h"
+
+namespace {
+
+class ReportFailureTest : public MachineTest {};
+
+// Walks a code page 932 string; false when it ends inside a double-byte character.
+bool EndsOnCharacterBoundary(const std::string& text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        unsigned char byte = static_cast<unsigned char>(text[i]);
+        bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        i += lead ? 2 : 1;
+    }
+    return i == text.size();
+}
+
+TEST_F(ReportFailureTest, ShowsLabelCodeAndSystemTextInAPlainOkBox) {
+    Win::SetLastError(5);
+    EXPECT_EQ(0, ReportFailure("DeleteFile(inf)"));
+
+    ASSERT_EQ(1u, Sim::Boxes().size());
+    const Sim::MessageBoxRecord& box = Sim::Boxes()[0];
+    // The system text keeps its CR LF and the format adds its own line feed.
+    EXPECT_EQ("DeleteFile(inf) FAILURE: (0x00000005)Access is denied.\r\n\n", box.text);
+    EXPECT_EQ(nullptr, box.owner);
+    EXPECT_EQ("Kalvor", box.caption);
+    EXPECT_EQ(0u, box.type);
+    EXPECT_EQ(0, Sim::LocalBlocksOutstanding());
+    EXPECT_EQ(1, FailuresReported);
+}
+
+TEST_F(ReportFailureTest, CodeIsEightLowerCaseHexDigits) {
+    Sim::SetMessageText(0xDEADBEEF, "x\r\n");
+    Win::SetLastError(0xDEADBEEF);
+    ReportFailure("RegDeleteKey()");
+    Win::SetLastError(0);
+    ReportFailure("GetClassDevs()");
+
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                              "RegDeleteKey() FAILURE: (0xdeadbeef)x\r\n\n",
+                              "GetClassDevs() FAILURE: (0x00000000)The operation completed successfully.\r\n\n",
+                          }));
+}
+
+TEST_F(ReportFailureTest, ShortFormWhenTheSystemHasNoText) {
+    Win::SetLastError(0x12345);
+    ReportFailure("EnumDeviceInfo()");
+    Sim::Fail(Sim::Op::FormatMessage, 8);
+    Win::SetLastError(2);
+    ReportFailure("DeleteFile(pnf)");
+
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                              "EnumDeviceInfo() FAILURE: (0x00012345)\n",
+                              "DeleteFile(pnf) FAILURE: (0x00000002)\n",
+                          }));
+    EXPECT_EQ(0, Sim::LocalBlocksOutstanding());
+}
+
+TEST_F(ReportFailureTest, LastErrorIsTheReportedCodeAfterwards) {
+    // FormatMessageA sets its own last-error value when it has no text.
+    Win::SetLastError(0x4242);
+    ReportFailure("GetDeviceRegistryProperty()");
+    EXPECT_EQ(0x4242u, Win::GetLastError());
+
+    Win::SetLastError(5);
+    Sim::Fail(Sim::Op::MessageBox, 1400);
+    ReportFailure("SetFileAttributes()");
+    EXPECT_EQ(5u, Win::GetLastError());
+}
+
+TEST_F(ReportFailureTest, OverlongTextIsCutWithinTheBufferAndOnACharacterBoundary) {
+    // "あ" is two bytes in code page 932; a label of either parity puts the cut on either
+    // byte of a character.
+    std::string systemText;
+    for (int i = 0; i < 200; ++i) systemText += Cp932("あ");
+    systemText += "\r\n";
+    Sim::SetMessageText(13, systemText);
+
+    for (const std::string label : {"L", "LL"}) {
+        Win::SetLastError(13);
+        ReportFailure(label.c_str());
+        const std::string shown = Sim::Boxes().back().text;
+        const std::string full = FailureText(label, 13, systemText);
+        SCOPED_TRACE(label);
+        EXPECT_LE(shown.size(), 255u);
+        EXPECT_GE(shown.size(), 254u);
+        EXPECT_EQ(full.substr(0, shown.size()), shown);
+        EXPECT_TRUE(EndsOnCharacterBoundary(shown));
+    }
+}
+
+TEST_F(ReportFailureTest, TextThatJustFitsIsNotCut) {
+    // 255 bytes with the terminating NUL making 256.
+    const std::string label = "DeleteFile(inf)";
+    const std::size_t frame = FailureText(label, 2, "").size();
+    std::string systemText(255 - frame, 'a');
+    Sim::SetMessageText(2, systemText);
+    Win::SetLastError(2);
+    ReportFailure(label.c_str());
+    EXPECT_EQ(FailureText(label, 2, systemText), Sim::Boxes().back().text);
+}
+
+}  // namespace
