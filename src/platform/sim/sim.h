@@ -54,9 +54,10 @@ void Reset();
 // calls return the code (and leave the last-error value alone), the others return their
 // failure value and set the last-error value. With a target, only calls on that registry
 // path, file path or device (its decimal id from AddDevice) fail. With times > 0, only that
-// many matching calls fail. GetVersionEx, WriteStdout, MessageBox, FormatMessage and
-// LocalAlloc take no target.
-void Fail(Op op, DWORD code, const std::string& target = "", int times = -1);
+// many matching calls fail. With after > 0, that many matching calls go ahead before the
+// fault takes effect (the second query of the same device, say). GetVersionEx, WriteStdout,
+// MessageBox, FormatMessage and LocalAlloc take no target.
+void Fail(Op op, DWORD code, const std::string& target = "", int times = -1, int after = 0);
 
 // Platform and version
 void SetPlatformId(DWORD platformId);

@@ -39,6 +39,7 @@ struct Fault {
     DWORD code;
     std::string target;  // folded; empty for any
     int times;           // < 0 for always
+    int after;           // matching calls still to let through
 };
 
 struct Value {
@@ -126,6 +127,10 @@ DWORD Injected(Sim::Op op, const std::string& target = std::string()) {
     for (Fault& fault : M().faults) {
         if (fault.op != op || fault.times == 0) continue;
         if (!fault.target.empty() && fault.target != folded) continue;
+        if (fault.after > 0) {
+            --fault.after;
+            continue;
+        }
         if (fault.times > 0) --fault.times;
         return fault.code;
     }
@@ -692,8 +697,8 @@ void Reset() {
     SetDefaultTexts(*machine);
 }
 
-void Fail(Op op, DWORD code, const std::string& target, int times) {
-    M().faults.push_back(Fault{op, code, Fold(target), times});
+void Fail(Op op, DWORD code, const std::string& target, int times, int after) {
+    M().faults.push_back(Fault{op, code, Fold(target), times, after});
 }
 
 void SetPlatformId(DWORD platformId) { M().platformId = platformId; }
