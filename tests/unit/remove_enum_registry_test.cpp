@@ -236,23 +236,4 @@ TEST_F(EnumRegistryTest, KeysAreDeletedWhileOpenThenClosedClassInstanceEnum) {
     EXPECT_EQ(0, Sim::OpenKeyCount());
 }
 
-TEST_F(EnumRegistryTest, OnlyTheKeysOpenedAreClosed) {
-    // No instance "0": the instance and class keys were never opened.
-    Sim::AddKey(EnumA + "\\1");
-    RemoveEnumRegistryEntry(IdA.c_str());
-    EXPECT_EQ(Sim::CallsOf("RegCloseKey"), std::vector<std::string>{EnumA});
-
-    // Class key refused: the instance key and then the ENUM key.
-    Sim::Reset();
-    Sim::SetPlatformId(Win::VER_PLATFORM_WIN32_WINDOWS);
-    AddClassKey();
-    AddInstance(EnumA, "0", "Ports\\0001");
-    Sim::Fail(Sim::Op::RegOpenKeyEx, 5, ClassKey);
-    RemoveEnumRegistryEntry(IdA.c_str());
-    EXPECT_EQ(Sim::CallsOf("RegCloseKey"), (std::vector<std::string>{EnumA + "\\0", EnumA}));
-    EXPECT_TRUE(Sim::KeyExists(EnumA));
-    EXPECT_TRUE(Sim::Boxes().empty());
-    EXPECT_EQ(0, Sim::OpenKeyCount());
-}
-
 }  // namespace
