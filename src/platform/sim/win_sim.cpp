@@ -434,7 +434,7 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA* device, DW
         return FALSE;
     }
     if (propertyRegDataType) *propertyRegDataType = 7;  // REG_MULTI_SZ
-    std::memcpy(buffer, record.ids.data(), size);
+    if (size) std::memcpy(buffer, record.ids.data(), size);  // an empty list needs no buffer
     return TRUE;
 }
 
