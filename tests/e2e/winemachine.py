@@ -2,7 +2,7 @@
 
 A template prefix is booted once (`boot_template`); every machine is a copy of it
 (`Machine`), with its own X server, arranged and inspected through the project's
-helper program (tool/e2etool.c) and the Win32 APIs behind it. `Machine.run` starts
+helper program (tool/e2etool.cpp) and the Win32 APIs behind it. `Machine.run` starts
 a program the way a user at a console would (a terminal on standard input), logs
 every MessageBoxA call through Wine's relay channel, presses OK on each box and
 records what the console showed at the moment the box appeared.
@@ -12,12 +12,14 @@ Standard library only, so that the tests and scripts/demo need nothing but pytho
 
 import os
 import pty
+import queue
 import re
 import select
 import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 # Wine takes its ANSI code page from the locale: ja_JP gives code page 932.
@@ -323,6 +325,61 @@ def _parse_relay_args(text):
     return args
 
 
+class _RelayReader:
+    """Reads the relay log on a thread of its own, so the program never stalls on a full
+    pipe while the harness is busy pressing keys, and keeps only the MessageBoxA lines."""
+
+    def __init__(self, stream):
+        self.fd = stream.fileno()
+        os.set_blocking(self.fd, False)
+        self.events = queue.Queue()
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        pending = b""
+        while not self.stopping.is_set():
+            ready, _, _ = select.select([self.fd], [], [], 0.1)
+            if not ready:
+                continue
+            chunk = _drain(self.fd)
+            if not chunk:
+                # End of file: every writer has gone.
+                try:
+                    os.read(self.fd, 1)
+                except BlockingIOError:
+                    continue
+                except OSError:
+                    pass
+                break
+            pending += chunk
+            *lines, pending = pending.split(b"\n")
+            for raw in lines:
+                if b"MessageBoxA" not in raw:
+                    continue
+                line = raw.decode("latin-1").rstrip("\r")
+                m = _CALL.match(line)
+                if m:
+                    self.events.put(("call", m.group(1), m.group(2), line))
+                    continue
+                m = _RET.match(line)
+                if m:
+                    self.events.put(("ret", m.group(1), m.group(2), line))
+
+    def take(self):
+        out = []
+        while True:
+            try:
+                out.append(self.events.get_nowait())
+            except queue.Empty:
+                return out
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(5)
+
+
 class Box:
     """One MessageBoxA call as the program made it."""
 
@@ -436,6 +493,19 @@ class Machine:
             self.display = self.xvfb.display
         self.overrides = None
         self.windows_version = None
+        self.keeper = None
+        self.start_keeper()
+
+    def start_keeper(self):
+        """Starts a resting helper process that keeps Wine's service processes (services,
+        plugplay, explorer...) running between calls. Without it they start again with
+        each program run and inherit its relay logging, which floods the log."""
+        self.keeper = subprocess.Popen(["wine", self.tool_exe, "wait"], env=self.env(),
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                       stdin=subprocess.DEVNULL, start_new_session=True)
+        ready, _, _ = select.select([self.keeper.stdout], [], [], 120)
+        if not ready or not self.keeper.stdout.readline().startswith(b"READY"):
+            raise WineError("the helper did not start in %s" % self.prefix)
 
     # -- paths ------------------------------------------------------------
     @property
@@ -524,13 +594,11 @@ class Machine:
                                 start_new_session=True)
         if slave is not None:
             os.close(slave)
-        out_fd, err_fd = proc.stdout.fileno(), proc.stderr.fileno()
+        out_fd = proc.stdout.fileno()
         _set_nonblocking(out_fd)
-        _set_nonblocking(err_fd)
-        err_buf = b""
-        relay_log = []
+        relay = _RelayReader(proc.stderr)
         open_box = None  # the box shown and not yet dismissed
-        last_press = 0.0
+        next_press = 0.0
         first_output = None
         key_sent = False
         deadline = started + timeout
@@ -545,37 +613,38 @@ class Machine:
                 if now > deadline:
                     result.timed_out = True
                     break
-                fds = [out_fd, err_fd]
-                ready, _, _ = select.select(fds, [], [], 0.05)
-                # Standard error first: a box's Call line is written after whatever the
-                # program wrote to standard output before calling it, so everything the
-                # program had written is in the pipe by the time the line is read here.
-                if err_fd in ready:
-                    chunk = _drain(err_fd)
-                    err_buf += chunk
-                    *lines, err_buf = err_buf.split(b"\n")
-                    for raw in lines:
-                        line = raw.decode("latin-1").rstrip("\r")
-                        m = _CALL.match(line)
-                        if m:
-                            result.console += _drain(out_fd)
-                            box = Box(m.group(1), _parse_relay_args(m.group(2)), result.console)
-                            result.boxes.append(box)
-                            relay_log.append(line)
-                            open_box = box
-                            last_press = 0.0
-                            continue
-                        m = _RET.match(line)
-                        if m and open_box is not None and m.group(1) == open_box.thread:
-                            open_box.returned = int(m.group(2), 16)
-                            relay_log.append(line)
-                            open_box = None
+                select.select([out_fd], [], [], 0.05)
+                for kind, thread, text, line in relay.take():
+                    if kind == "call":
+                        # The Call line is written after whatever the program wrote to
+                        # standard output before the call, so that output is in the pipe
+                        # now; nothing later can be, the box holding the program.
+                        result.console += _drain(out_fd)
+                        box = Box(thread, _parse_relay_args(text), result.console)
+                        result.boxes.append(box)
+                        open_box = box
+                        next_press = 0.0
+                        result.notes.append("%.1f s: MessageBoxA called" % (
+                            time.monotonic() - started))
+                    elif open_box is not None and thread == open_box.thread:
+                        open_box.returned = int(text, 16)
+                        open_box = None
                 result.console += _drain(out_fd)
                 if first_output is None and result.console:
                     first_output = time.monotonic()
-                if open_box is not None and dismiss and time.monotonic() - last_press > 1.5:
-                    open_box.window = self._press_ok(open_box) or open_box.window
-                    last_press = time.monotonic()
+                if open_box is not None and dismiss and time.monotonic() >= next_press:
+                    if open_box.window is None:
+                        open_box.window = self._find_box_window(open_box)
+                        # A window just mapped may not take keys yet: a moment's grace,
+                        # or, when not mapped yet, a look again shortly.
+                        next_press = time.monotonic() + (0.3 if open_box.window else 0.1)
+                    else:
+                        # Only ever the box's own window, so that a press that lands
+                        # late can never dismiss the next box unseen.
+                        self._press_return(open_box.window)
+                        result.notes.append("%.1f s: OK pressed on window %s" % (
+                            time.monotonic() - started, open_box.window))
+                        next_press = time.monotonic() + 0.5
                 if key_after is not None and not key_sent and master is not None:
                     now = time.monotonic()
                     if (first_output is not None and now - first_output >= key_after) or \
@@ -597,37 +666,45 @@ class Machine:
                     proc.kill()
                     proc.wait()
             result.seconds = time.monotonic() - started
-            # The program's exit does not end Wine's own helper processes, which keep
-            # the standard error pipe open; nothing more is read from it.
+            relay.stop()
             proc.stdout.close()
             proc.stderr.close()
             if master is not None:
                 os.close(master)
-        result.relay_log = relay_log
         return result
 
-    def _press_ok(self, box):
-        """Presses Return on the box's window, as a user pressing OK would."""
-        env = self.env()
+    def _find_box_window(self, box):
+        """The X window of the box: the one named Kalvor, or, for a box with a wrong
+        caption, the one named as the box is (it still has to go to finish the run)."""
         names = [CAPTION_TO_DISMISS]
         if box.caption and not box.caption_cut and box.caption != CAPTION_TO_DISMISS.encode():
-            # A wrong caption still has to be got out of the way to finish the run.
             names.append(box.caption.decode("cp932", "replace"))
         for name in names:
             found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
                                     "^%s$" % re.escape(name)],
-                                   env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                   timeout=10).stdout.split()
-            for window in found:
-                subprocess.run(["xdotool", "windowfocus", "--sync", window.decode(), "key",
-                                "Return"], env=env, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=10)
-                return window.decode()
+                                   env=self.env(), stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, timeout=10).stdout.split()
+            if found:
+                return found[-1].decode()
         return None
+
+    def _press_return(self, window):
+        """Return on the box's OK button, as a user pressing OK would."""
+        subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "Return"],
+                       env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=10)
 
     def kill_all(self):
         subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
+        if self.keeper:
+            try:
+                self.keeper.wait(10)
+            except subprocess.TimeoutExpired:
+                self.keeper.kill()
+                self.keeper.wait()
+            self.keeper.stdout.close()
+            self.keeper = None
 
     def close(self, keep=False):
         try:

@@ -35,6 +35,9 @@
  *                                    FILE <hex name> <attributes hex> <size>
  *                                    NODIR <hex dir> <code>
  *   attrib PATH ATTR                 ATTRIB <hex path>  (ATTR in hex)
+ *   wait                             READY, then sleeps until killed
+ *       Keeps Wine's own service processes running between the other calls, so
+ *       that they are not restarted under a program's debug settings.
  *
  * ROOT is HKLM or HKCU. Exit status 0, or 2 after a failed arranging step
  * (the reason goes to standard error).
@@ -387,6 +390,12 @@ static int run_command(int argc, char **argv)
     if (!strcmp(c, "regdump") && argc == 3 && root_key(argv[1])) return cmd_regdump(argv[1], argv[2]);
     if (!strcmp(c, "files") && argc == 2) return cmd_files(argv[1]);
     if (!strcmp(c, "attrib") && argc == 3) return cmd_attrib(argv[1], argv[2]);
+    if (!strcmp(c, "wait") && argc == 1) {
+        puts("READY");
+        fflush(stdout);
+        Sleep(INFINITE);
+        return 0;
+    }
     fprintf(stderr, "e2etool: bad command: %s\n", c);
     return 2;
 }
