@@ -336,3 +336,275 @@ def _ignored_case(args):
 
 for _name, _args in IGNORED.items():
     case("ignored-" + _name)(_ignored_case(_args))
+
+
+# ---------------------------------------------------------------------------
+# Windows 2000/XP: devices by hardware ID, and the oem INF carrying the signature.
+
+OTHER_OEM_FILES = ["oem%d.%s" % (n, ext) for n in (0, 1, 3, 5) for ext in ("inf", "pnf")]
+NEAR_MISSES = [
+    ID1[:-5],  # a prefix of the ID
+    ID1.replace(b"TOVAK", b"Tovak"),  # another letter case
+    b"X" + ID1,  # a leading character
+    ID1 + b"0",  # a trailing character
+]
+
+
+def _ids_of(state, wanted):
+    return [d for d in state.devices if any(i in d.hardware_ids for i in wanted)]
+
+
+def _instance(state, index_from_end):
+    """Instance ID of a device the arrangement added, counted from the last one."""
+    return state.added_devices[index_from_end]
+
+
+def expect_adapter_gone_xp(t, inf_gone=True, pnf_gone=True):
+    t.check(t.before.file(INF_DIR, "oem2.inf") and t.before.file(INF_DIR, "oem2.pnf"),
+            "arranged: oem2.inf and oem2.pnf")
+    after = t.inspect()
+    t.equal([repr(d) for d in _ids_of(after, [ID1, ID2])], [],
+            "devices carrying a hardware ID of the adapter after the run")
+    t.equal(after.file(INF_DIR, "oem2.inf") is None, inf_gone, "oem2.inf deleted")
+    t.equal(after.file(INF_DIR, "oem2.pnf") is None, pnf_gone, "oem2.pnf deleted")
+    for name in OTHER_OEM_FILES:
+        t.equal(after.file(INF_DIR, name), t.before.file(INF_DIR, name),
+                "%s left as it was" % name)
+    return after
+
+
+def expect_devices_kept(t, instance_ids):
+    after = t.after
+    for instance_id in instance_ids:
+        t.equal(repr(after.device(instance_id)), repr(t.before.device(instance_id)),
+                "device %s left as it was" % instance_id.decode())
+
+
+@case("xp-typical")
+def xp_typical(t):
+    before = arrange_installed_xp(t)
+    t.equal(len(_ids_of(before, [ID1])), 1, "arranged: one device carrying the first ID")
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    expect_adapter_gone_xp(t)
+    # The device without hardware IDs and the other make's device are passed over.
+    expect_devices_kept(t, before.added_devices[-2:])
+
+
+@case("xp-id-second-in-list")
+def xp_id_second(t):
+    before = arrange_installed_xp(t, devices=[devadd(b"MF\\PCMCIA_SERIAL", ID2)])
+    t.equal([d.hardware_ids for d in _ids_of(before, [ID2])], [[b"MF\\PCMCIA_SERIAL", ID2]],
+            "arranged: the second ID second in a device's list")
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    expect_adapter_gone_xp(t)
+
+
+@case("xp-several-devices")
+def xp_several(t):
+    devices = [devadd(ID1), devadd(ID1), devadd(ID2), devadd(ID2, ID1)]
+    devices += [devadd(miss) for miss in NEAR_MISSES]
+    before = arrange_installed_xp(t, devices=devices)
+    t.equal(len(_ids_of(before, [ID1, ID2])), 4, "arranged: four devices of the adapter")
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    expect_adapter_gone_xp(t)
+    # The near misses (devices 5 to 8 of the arrangement) and the two others stay.
+    expect_devices_kept(t, before.added_devices[4:])
+
+
+@case("xp-unended-id-list")
+def xp_unended(t):
+    devices = [devadd(b"MF\\PCMCIA_SERIAL", ID1, nul_less=True),
+               devadd(b"MF\\PCMCIA_SERIAL", ID1[:-1], nul_less=True)]
+    before = arrange_installed_xp(t, devices=devices)
+    lists = [before.device(i).hwid_bytes for i in before.added_devices[:2]]
+    t.equal(lists, [b"MF\\PCMCIA_SERIAL\0" + ID1, b"MF\\PCMCIA_SERIAL\0" + ID1[:-1]],
+            "arranged: hardware-ID lists as the query returns them, without NULs at the end")
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    expect_adapter_gone_xp(t)
+    expect_devices_kept(t, before.added_devices[1:])
+
+
+@case("xp-inf-without-device")
+def xp_inf_only(t):
+    arrange_installed_xp(t, devices=[])
+    result = t.run()
+    # INF files are not device information: the not-found text.
+    t.expect_removal_run(result, [NOT_FOUND], 0)
+    expect_adapter_gone_xp(t)
+
+
+@case("xp-read-only-inf")
+def xp_read_only_inf(t):
+    before = arrange_installed_xp(t, extra=[["attrib", INF_DIR + "\\oem2.inf", "21"]])
+    t.equal(before.file(INF_DIR, "oem2.inf")[1] & 1, 1, "arranged: oem2.inf read-only")
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    expect_adapter_gone_xp(t)
+
+
+@case("xp-read-only-pnf")
+def xp_read_only_pnf(t):
+    before = arrange_installed_xp(t, read_only_pnf=True, codes=[ERROR_ACCESS_DENIED])
+    t.equal(before.file(INF_DIR, "oem2.pnf")[1] & 1, 1, "arranged: oem2.pnf read-only")
+    result = t.run()
+    t.expect_removal_run(
+        result, [t.failure_text(b"DeleteFile(pnf)", ERROR_ACCESS_DENIED), REMOVED], 1)
+    after = expect_adapter_gone_xp(t, pnf_gone=False)
+    t.equal(after.file(INF_DIR, "oem2.pnf"), before.file(INF_DIR, "oem2.pnf"),
+            "oem2.pnf left as it was, read-only")
+
+
+@case("xp-setupapi-unavailable")
+def xp_no_setupapi(t):
+    before = arrange_installed_xp(t)
+    # What loading setupapi.dll gives on this machine with it switched off.
+    out = t.machine.tool(["loadlib", "setupapi.dll"], overrides="setupapi=d")
+    code = wm.parse_tool_output(out).loadlib.get("setupapi.dll")
+    t.check(code, "arranged: setupapi.dll does not load when switched off")
+    failure = t.failure_text(b"GetClassDevs()", code or 0)
+    result = t.run(overrides="setupapi=d")
+    t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
+    after = t.inspect()
+    t.equal(len(_ids_of(after, [ID1])), 1, "the adapter's device is still there")
+    t.equal(after.file(INF_DIR, "oem2.inf"), None, "oem2.inf deleted all the same")
+    t.equal(after.file(INF_DIR, "oem2.pnf"), None, "oem2.pnf deleted all the same")
+    expect_devices_kept(t, before.added_devices)
+
+
+# ---------------------------------------------------------------------------
+# Windows 98: ENUM and driver registry keys, and the INF copies in inf\other.
+
+
+def arrange_installed_98(t, commands, read_only_copy=True, codes=()):
+    """Both INF copies in inf\\other (the 2000/XP one read-only), the Class key, and
+    the ENUM devices that `commands` make."""
+    devices = commands
+    commands = list(class_keys())
+    for name in (COPY_98, COPY_XP):
+        path = OTHER_DIR + "\\" + name.decode()
+        t.machine.write_file(path, other_inf(8))
+        if read_only_copy and name == COPY_XP:
+            commands.append(["attrib", path, "21"])
+    commands += list(devices)
+    return arrange_98(t, commands, codes)
+
+
+def expect_class_keys(t, gone=()):
+    """Every driver key but those in `gone` (paths below the Class key) is still there,
+    values and all."""
+    for path, name in ((r"Ports", "@"), (r"Ports\0000", "DriverDesc"),
+                       (r"Ports\0001", "DriverDesc"), (r"Ports\0002", "DriverDesc"),
+                       (r"Net\0000", "DriverDesc")):
+        full = CLASS_KEY + "\\" + path
+        if not t.before.has_key("HKLM", full.encode()):
+            continue
+        if path in gone:
+            t.check(not t.after.has_key("HKLM", full.encode()), "%s deleted" % full)
+        else:
+            t.equal(t.after.value("HKLM", full.encode(), name.encode()),
+                    t.before.value("HKLM", full.encode(), name.encode()),
+                    "%s left as it was" % full)
+
+
+def expect_enum(t, present, absent):
+    for path in present:
+        t.check(t.after.has_key("HKLM", path.encode() + b"\\0"), "%s\\0 left in place" % path)
+    for path in absent:
+        t.check(not t.after.has_key("HKLM", path.encode()), "%s deleted" % path)
+        t.check(not t.after.has_key("HKLM", path.encode() + b"\\0"), "%s\\0 deleted" % path)
+
+
+def expect_copies_gone(t):
+    t.equal(t.before.file_names(OTHER_DIR), sorted([COPY_98, COPY_XP, b"Other Vendor.inf"]),
+            "arranged: both copies and another in inf\\other")
+    after = t.after
+    t.equal(after.file_names(OTHER_DIR), [b"Other Vendor.inf"],
+            "files left in inf\\other: the other vendor's copy alone")
+
+
+@case("98-typical")
+def w98_typical(t):
+    before = arrange_installed_98(t, enum_device(ENUM1, b"Ports\\0001")
+                                  + enum_device(ENUM2, b"Ports\\0002")
+                                  + [regset(CLASS_KEY + "\\Ports\\0002", "DriverDesc", REG_SZ,
+                                            b"QLN-8140K\0")])
+    t.check(before.has_key("HKLM", ENUM1.encode() + b"\\0"), "arranged: the first ENUM key")
+    t.equal(before.file(OTHER_DIR, COPY_XP.decode())[1] & 1, 1,
+            "arranged: the 2000/XP copy read-only")
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    t.inspect()
+    expect_enum(t, [], [ENUM1, ENUM2])
+    expect_class_keys(t, gone=[r"Ports\0001", r"Ports\0002"])
+    expect_copies_gone(t)
+
+
+@case("98-one-id-installed")
+def w98_one_id(t):
+    arrange_installed_98(t, enum_device(ENUM2, b"Ports\\0001"), read_only_copy=False)
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    t.inspect()
+    expect_enum(t, [], [ENUM2])
+    expect_class_keys(t, gone=[r"Ports\0001"])
+    expect_copies_gone(t)
+
+
+@case("98-driver-value-missing")
+def w98_no_driver(t):
+    arrange_installed_98(t, enum_device(ENUM1, None), codes=[ERROR_FILE_NOT_FOUND])
+    result = t.run()
+    t.expect_removal_run(result, [
+        t.failure_text(b"RegQueryValueEx() can't find Key.", ERROR_FILE_NOT_FOUND), NOT_FOUND], 1)
+    t.inspect()
+    expect_enum(t, [ENUM1], [])
+    expect_class_keys(t)
+    expect_copies_gone(t)
+
+
+@case("98-driver-key-missing")
+def w98_driver_key_missing(t):
+    arrange_installed_98(t, enum_device(ENUM1, b"Ports\\0009"), codes=[ERROR_FILE_NOT_FOUND])
+    result = t.run()
+    t.expect_removal_run(result, [
+        t.failure_text(b"RegDeleteKey()", ERROR_FILE_NOT_FOUND), REMOVED], 1)
+    t.inspect()
+    expect_enum(t, [], [ENUM1])
+    expect_class_keys(t)
+    expect_copies_gone(t)
+
+
+BAD_DRIVER_VALUES = {
+    "empty": (b"", REG_SZ),
+    "class-alone": (b"Ports", REG_SZ),
+    "no-class": (b"\\0001", REG_SZ),
+    "no-instance": (b"Ports\\", REG_SZ),
+    "two-backslashes": (b"Ports\\00\\01", REG_SZ),
+    "without-nul": (b"Ports\\0001", REG_BINARY),
+}
+
+
+def _bad_driver_case(value, kind):
+    def run(t):
+        before = arrange_installed_98(t, enum_device(ENUM1, value, kind),
+                                      codes=[ERROR_INVALID_DATA])
+        stored = before.value("HKLM", ENUM1.encode() + b"\\0", b"Driver")
+        t.equal(stored and stored[2], value + b"\0" if kind == REG_SZ else value,
+                "arranged: the Driver value's bytes")
+        result = t.run()
+        t.expect_removal_run(result, [
+            t.failure_text(b"RegQueryValueEx()", ERROR_INVALID_DATA), NOT_FOUND], 1)
+        t.inspect()
+        expect_enum(t, [ENUM1], [])
+        expect_class_keys(t)
+        t.check(t.after.has_key("HKLM", CLASS_KEY.encode()), "the Class key itself is there")
+        expect_copies_gone(t)
+    return run
+
+
+for _name, (_value, _kind) in BAD_DRIVER_VALUES.items():
+    case("98-driver-value-" + _name)(_bad_driver_case(_value, _kind))

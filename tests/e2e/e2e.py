@@ -24,7 +24,7 @@ import cases  # noqa: E402
 import winemachine as wm  # noqa: E402
 
 
-def run_case(name, template, exe, tool, keep=None):
+def run_case(name, template, exe, tool, keep=None, show=False):
     func = cases.CASES[name]
     started = time.monotonic()
     workdir = tempfile.mkdtemp(prefix="kalvor-e2e-%s-" % name)
@@ -51,7 +51,7 @@ def run_case(name, template, exe, tool, keep=None):
     seconds = time.monotonic() - started
     ok = error is None and not t.failures
     print("%s %s (%.1f s)" % ("PASS" if ok else "FAIL", name, seconds), flush=True)
-    if not ok:
+    if not ok or show:
         if t is not None:
             print(t.report())
         if error:
@@ -80,6 +80,8 @@ def main():
         p.add_argument("--exe", required=True)
         p.add_argument("--tool", required=True)
         p.add_argument("--keep", help="keep the machines of failed cases in this folder")
+        p.add_argument("--show", action="store_true",
+                       help="print what each case saw, also when it passed")
     sub.add_parser("list")
     args = parser.parse_args()
 
@@ -104,7 +106,7 @@ def main():
     elif not os.path.isfile(os.path.join(template, "system.reg")):
         sys.exit("e2e: no template prefix at %s" % template)
     try:
-        passed = sum(run_case(n, template, args.exe, args.tool, args.keep) for n in names)
+        passed = sum(run_case(n, template, args.exe, args.tool, args.keep, args.show) for n in names)
     finally:
         if scratch:
             shutil.rmtree(scratch, ignore_errors=True)

@@ -152,6 +152,10 @@ def split_multi_sz(data):
     return strings
 
 
+def _bytes(text):
+    return text.encode("cp932") if isinstance(text, str) else text
+
+
 class Device:
     def __init__(self, instance_id, hwid_bytes, error):
         self.instance_id = instance_id
@@ -182,6 +186,7 @@ class State:
         self.errtexts = {}  # code -> bytes or None
         self.windir = None
         self.added_devices = []  # instance IDs that devadd created
+        self.loadlib = {}  # DLL name -> None when it loads, else the error code
 
     # -- queries used by the cases --
     def devices_with(self, hardware_id):
@@ -189,24 +194,26 @@ class State:
 
     def device(self, instance_id):
         for d in self.devices:
-            if d.instance_id.lower() == instance_id.lower():
+            if d.instance_id.lower() == _bytes(instance_id).lower():
                 return d
         return None
 
     def has_key(self, root, path):
-        return path.lower() in self.keys.get(root, {})
+        return _bytes(path).lower() in self.keys.get(root, {})
 
     def value(self, root, path, name):
-        return self.values.get(root, {}).get((path.lower(), name.lower()))
+        """(name, type, data) of a registry value, or None; names as text or bytes."""
+        return self.values.get(root, {}).get((_bytes(path).lower(), _bytes(name).lower()))
 
     def file(self, directory, name):
-        listing = self.files.get(directory.lower())
+        """(name, attributes, size) of a file, or None; names as text or bytes."""
+        listing = self.files.get(_bytes(directory).lower())
         if not listing:
             return None
-        return listing.get(name.lower())
+        return listing.get(_bytes(name).lower())
 
     def file_names(self, directory):
-        listing = self.files.get(directory.lower()) or {}
+        listing = self.files.get(_bytes(directory).lower()) or {}
         return sorted(entry[0] for entry in listing.values())
 
     def describe(self):
@@ -249,6 +256,8 @@ def parse_tool_output(text, state=None):
             state.windir = unhex(f[1])
         elif tag == "ERRTEXT":
             state.errtexts[int(f[1])] = None if f[2] == "-" else unhex(f[2])
+        elif tag == "LOADLIB":
+            state.loadlib[f[1].lower()] = None if f[2] == "OK" else int(f[3])
         elif tag == "DEVADD":
             state.added_devices.append(unhex(f[1]))
         elif tag == "DEV":
@@ -496,7 +505,6 @@ class Machine:
         else:
             self.xvfb = Xvfb()
             self.display = self.xvfb.display
-        self.overrides = None
         self.windows_version = None
         self.keeper = None
         self.start_keeper()
@@ -522,18 +530,19 @@ class Machine:
         assert windows_path[:3].lower() == "c:\\", windows_path
         return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
 
-    def env(self, debug="-all"):
-        return wine_env(self.prefix, self.display, debug, self.overrides)
+    def env(self, debug="-all", overrides=None):
+        return wine_env(self.prefix, self.display, debug, overrides)
 
     # -- the helper program -------------------------------------------------
-    def tool(self, *commands, timeout=120):
-        """Runs the helper with commands (each a list of arguments), in one process."""
+    def tool(self, *commands, timeout=120, overrides=None):
+        """Runs the helper with commands (each a list of arguments), in one process,
+        with Wine's DLL `overrides` if given."""
         argv = ["wine", self.tool_exe]
         for n, command in enumerate(commands):
             if n:
                 argv.append("+")
             argv += [c.decode("latin-1") if isinstance(c, bytes) else str(c) for c in command]
-        proc = subprocess.run(argv, env=self.env(), stdout=subprocess.PIPE,
+        proc = subprocess.run(argv, env=self.env(overrides=overrides), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=timeout)
         out = proc.stdout.decode("latin-1")
         if proc.returncode != 0 or not out.rstrip().endswith("END"):
@@ -573,7 +582,7 @@ class Machine:
 
     # -- running a program as a user would ----------------------------------
     def run(self, exe, args=(), timeout=60.0, key_after=None, stdin_terminal=True,
-            dismiss=True):
+            dismiss=True, overrides=None):
         """Runs `exe` with `args` and waits for it to end.
 
         Standard output and standard error are pipes, so nothing that the program
@@ -584,7 +593,8 @@ class Machine:
         window). With `key_after` (seconds), one key is typed that long after the
         program's first console output (or at the latest after 2 * key_after seconds).
         A program still running after `timeout` seconds is ended and the result says
-        so, with everything seen until then."""
+        so, with everything seen until then. `overrides` are Wine DLL overrides for
+        this run alone."""
         result = RunResult([a if isinstance(a, str) else a.decode("latin-1") for a in args])
         argv = ["wine", os.path.abspath(exe)] + result.args
         master = slave = None
@@ -594,7 +604,7 @@ class Machine:
         else:
             stdin = subprocess.DEVNULL
         started = time.monotonic()
-        proc = subprocess.Popen(argv, env=self.env("-all,+relay"), stdin=stdin,
+        proc = subprocess.Popen(argv, env=self.env("-all,+relay", overrides), stdin=stdin,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 start_new_session=True)
         if slave is not None:

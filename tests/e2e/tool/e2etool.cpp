@@ -35,6 +35,7 @@
  *                                    FILE <hex name> <attributes hex> <size>
  *                                    NODIR <hex dir> <code>
  *   attrib PATH ATTR                 ATTRIB <hex path>  (ATTR in hex)
+ *   loadlib NAME                     LOADLIB <name> OK | LOADLIB <name> ERR <code>
  *   wait                             READY, then sleeps until killed
  *       Keeps Wine's own service processes running between the other calls, so
  *       that they are not restarted under a program's debug settings.
@@ -151,6 +152,60 @@ static int cmd_errtext(const char *arg)
     return 0;
 }
 
+/* The Setup API is looked up at run time, so that the helper also starts on a machine
+ * where setupapi.dll is switched off (and can then tell what loading it gives). */
+static decltype(&SetupDiCreateDeviceInfoList) pCreateDeviceInfoList;
+static decltype(&SetupDiCreateDeviceInfoA) pCreateDeviceInfoA;
+static decltype(&SetupDiSetDeviceRegistryPropertyA) pSetDeviceRegistryPropertyA;
+static decltype(&SetupDiRegisterDeviceInfo) pRegisterDeviceInfo;
+static decltype(&SetupDiGetDeviceInstanceIdA) pGetDeviceInstanceIdA;
+static decltype(&SetupDiDestroyDeviceInfoList) pDestroyDeviceInfoList;
+static decltype(&SetupDiGetClassDevsA) pGetClassDevsA;
+static decltype(&SetupDiEnumDeviceInfo) pEnumDeviceInfo;
+static decltype(&SetupDiGetDeviceRegistryPropertyA) pGetDeviceRegistryPropertyA;
+
+template <typename F>
+static bool resolve(HMODULE dll, F &f, const char *name)
+{
+    f = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(dll, name)));
+    return f != nullptr;
+}
+
+static int load_setupapi(void)
+{
+    static int loaded = 0;
+    HMODULE dll;
+    if (loaded) return 0;
+    dll = LoadLibraryA("setupapi.dll");
+    if (!dll) return fail("LoadLibraryA(setupapi.dll)", GetLastError());
+    if (!resolve(dll, pCreateDeviceInfoList, "SetupDiCreateDeviceInfoList") ||
+        !resolve(dll, pCreateDeviceInfoA, "SetupDiCreateDeviceInfoA") ||
+        !resolve(dll, pSetDeviceRegistryPropertyA, "SetupDiSetDeviceRegistryPropertyA") ||
+        !resolve(dll, pRegisterDeviceInfo, "SetupDiRegisterDeviceInfo") ||
+        !resolve(dll, pGetDeviceInstanceIdA, "SetupDiGetDeviceInstanceIdA") ||
+        !resolve(dll, pDestroyDeviceInfoList, "SetupDiDestroyDeviceInfoList") ||
+        !resolve(dll, pGetClassDevsA, "SetupDiGetClassDevsA") ||
+        !resolve(dll, pEnumDeviceInfo, "SetupDiEnumDeviceInfo") ||
+        !resolve(dll, pGetDeviceRegistryPropertyA, "SetupDiGetDeviceRegistryPropertyA"))
+        return fail("GetProcAddress(setupapi.dll)", GetLastError());
+    loaded = 1;
+    return 0;
+}
+
+static int cmd_loadlib(const char *name)
+{
+    HMODULE dll = LoadLibraryA(name);
+    DWORD code = GetLastError();
+    printf("LOADLIB %s ", name);
+    if (dll) {
+        puts("OK");
+        FreeLibrary(dll);
+    } else {
+        printf("ERR %lu\n", (unsigned long)code);
+    }
+    return 0;
+}
+
 static const GUID ports_class = {0x4d36e978, 0xe325, 0x11ce,
                                  {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
@@ -181,21 +236,21 @@ static int cmd_devadd(int argc, char **argv)
      * Windows does; a non-NUL byte there keeps the stored list truly unended. */
     if (nul_less) list[size] = 'Z';
 
-    set = SetupDiCreateDeviceInfoList(&ports_class, NULL);
+    set = pCreateDeviceInfoList(&ports_class, NULL);
     if (set == INVALID_HANDLE_VALUE) return fail("SetupDiCreateDeviceInfoList", GetLastError());
     memset(&dev, 0, sizeof dev);
     dev.cbSize = sizeof dev;
-    if (!SetupDiCreateDeviceInfoA(set, "KALVORE2E", &ports_class, NULL, NULL,
+    if (!pCreateDeviceInfoA(set, "KALVORE2E", &ports_class, NULL, NULL,
                                   DICD_GENERATE_ID, &dev))
         return fail("SetupDiCreateDeviceInfoA", GetLastError());
     if (argc > first &&
-        !SetupDiSetDeviceRegistryPropertyA(set, &dev, SPDRP_HARDWAREID, list, (DWORD)size))
+        !pSetDeviceRegistryPropertyA(set, &dev, SPDRP_HARDWAREID, list, (DWORD)size))
         return fail("SetupDiSetDeviceRegistryPropertyA", GetLastError());
-    if (!SetupDiRegisterDeviceInfo(set, &dev, 0, NULL, NULL, NULL))
+    if (!pRegisterDeviceInfo(set, &dev, 0, NULL, NULL, NULL))
         return fail("SetupDiRegisterDeviceInfo", GetLastError());
-    if (!SetupDiGetDeviceInstanceIdA(set, &dev, id, sizeof id, NULL))
+    if (!pGetDeviceInstanceIdA(set, &dev, id, sizeof id, NULL))
         return fail("SetupDiGetDeviceInstanceIdA", GetLastError());
-    SetupDiDestroyDeviceInfoList(set);
+    pDestroyDeviceInfoList(set);
     free(list);
     fputs("DEVADD ", stdout);
     put_hex_str(id);
@@ -205,7 +260,7 @@ static int cmd_devadd(int argc, char **argv)
 
 static int cmd_devlist(void)
 {
-    HDEVINFO set = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_ALLCLASSES);
+    HDEVINFO set = pGetClassDevsA(NULL, NULL, NULL, DIGCF_ALLCLASSES);
     SP_DEVINFO_DATA dev;
     DWORD index;
     if (set == INVALID_HANDLE_VALUE) return fail("SetupDiGetClassDevsA", GetLastError());
@@ -215,14 +270,14 @@ static int cmd_devlist(void)
         unsigned char *buf = NULL;
         memset(&dev, 0, sizeof dev);
         dev.cbSize = sizeof dev;
-        if (!SetupDiEnumDeviceInfo(set, index, &dev)) break;
-        if (!SetupDiGetDeviceInstanceIdA(set, &dev, id, sizeof id, NULL)) strcpy(id, "?");
+        if (!pEnumDeviceInfo(set, index, &dev)) break;
+        if (!pGetDeviceInstanceIdA(set, &dev, id, sizeof id, NULL)) strcpy(id, "?");
         fputs("DEV ", stdout);
         put_hex_str(id);
-        if (!SetupDiGetDeviceRegistryPropertyA(set, &dev, SPDRP_HARDWAREID, &type, NULL, 0, &need) &&
+        if (!pGetDeviceRegistryPropertyA(set, &dev, SPDRP_HARDWAREID, &type, NULL, 0, &need) &&
             GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
             buf = (unsigned char *)calloc(need + 1, 1);
-            if (buf && SetupDiGetDeviceRegistryPropertyA(set, &dev, SPDRP_HARDWAREID, &type, buf,
+            if (buf && pGetDeviceRegistryPropertyA(set, &dev, SPDRP_HARDWAREID, &type, buf,
                                                           need, &need)) {
                 fputs(" OK ", stdout);
                 put_hex(buf, need);
@@ -234,7 +289,7 @@ static int cmd_devlist(void)
         }
         printf(" ERR %lu\n", (unsigned long)GetLastError());
     }
-    SetupDiDestroyDeviceInfoList(set);
+    pDestroyDeviceInfoList(set);
     return 0;
 }
 
@@ -382,8 +437,9 @@ static int run_command(int argc, char **argv)
     if (!strcmp(c, "version") && argc == 1) return cmd_version();
     if (!strcmp(c, "windir") && argc == 1) return cmd_windir();
     if (!strcmp(c, "errtext") && argc == 2) return cmd_errtext(argv[1]);
-    if (!strcmp(c, "devadd")) return cmd_devadd(argc - 1, argv + 1);
-    if (!strcmp(c, "devlist") && argc == 1) return cmd_devlist();
+    if (!strcmp(c, "devadd")) return load_setupapi() ? 2 : cmd_devadd(argc - 1, argv + 1);
+    if (!strcmp(c, "devlist") && argc == 1) return load_setupapi() ? 2 : cmd_devlist();
+    if (!strcmp(c, "loadlib") && argc == 2) return cmd_loadlib(argv[1]);
     if (!strcmp(c, "regkey") && argc == 3 && root_key(argv[1])) return cmd_regkey(argv[1], argv[2]);
     if (!strcmp(c, "regset") && argc == 6 && root_key(argv[1]))
         return cmd_regset(argv[1], argv[2], argv[3], argv[4], argv[5]);
