@@ -155,9 +155,12 @@ std::vector<std::string> SplitPath(const std::string& path) {
 }
 
 std::string KeyPath(const Key* key) {
+    std::vector<const std::string*> names;
+    for (; key && key->parent; key = key->parent) names.push_back(&key->name);
     std::string path;
-    for (; key && key->parent; key = key->parent) {
-        path = path.empty() ? key->name : key->name + "\\" + path;
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        if (!path.empty()) path += '\\';
+        path += **name;
     }
     return path;
 }
@@ -188,7 +191,7 @@ std::string JoinKeyPath(const std::shared_ptr<Key>& base, const char* subKey) {
 
 void MarkDeleted(Key& key) {
     key.deleted = true;
-    for (auto& entry : key.subkeys) MarkDeleted(*entry.second);
+    for (const auto& entry : key.subkeys) MarkDeleted(*entry.second);
 }
 
 std::string FileName(const std::string& path) {
