@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""Checks the built 8140KUninstall.exe: a PE32 i386 console program that Windows 98 loads
+(subsystem version at most 4.0), importing only from KERNEL32, USER32, ADVAPI32 and MSVCRT
+and only the functions of import_allowlist.txt, with the version resource the program
+ships. Usage: check_executable.py EXE. Prints one line per failed check and exits 1."""
+import os
+import sys
+
+import pefile
+
+ALLOWED_DLLS = {"KERNEL32", "USER32", "ADVAPI32", "MSVCRT"}
+STRINGS = {
+    "Comments": "",
+    "FileDescription": "QLN-xx UnInstall Program",
+    "FileVersion": "1, 0, 0, 1",
+    "InternalName": "Kalvor",
+    "LegalTrademarks": "",
+    "OriginalFilename": "8140KUninstall",
+    "PrivateBuild": "",
+    "ProductName": "QLN-xx Uninstall Program",
+    "ProductVersion": "1, 0, 0, 1",
+    "SpecialBuild": "",
+}
+# Chosen by the program's authors; present, with any text.
+OWN_STRINGS = {"CompanyName", "LegalCopyright"}
+
+
+def read_allowlist(path):
+    allowed, problems = set(), []
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            entry, _, source = line.partition("--")
+            fields = entry.split()
+            if len(fields) != 2 or not source.strip():
+                problems.append(f"allowlist line {number}: want 'DLL function -- source': {line}")
+                continue
+            allowed.add((fields[0].upper(), fields[1]))
+    return allowed, problems
+
+
+def check_headers(pe):
+    problems = []
+    if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
+        problems.append(f"machine 0x{pe.FILE_HEADER.Machine:x}, not i386")
+    if pe.OPTIONAL_HEADER.Magic != pefile.OPTIONAL_HEADER_MAGIC_PE:
+        problems.append(f"optional header magic 0x{pe.OPTIONAL_HEADER.Magic:x}, not PE32")
+    if pe.OPTIONAL_HEADER.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"]:
+        problems.append(f"subsystem {pe.OPTIONAL_HEADER.Subsystem}, not the console")
+    version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
+    if version > (4, 0):
+        problems.append("subsystem version %d.%d: Windows 98 loads at most 4.0" % version)
+    return problems
+
+
+def check_imports(pe, allowed):
+    problems = []
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        dll = entry.dll.decode("ascii").upper()
+        if dll.endswith(".DLL"):
+            dll = dll[:-4]
+        if dll not in ALLOWED_DLLS:
+            problems.append(f"imports from {entry.dll.decode()}")
+            continue
+        for imported in entry.imports:
+            name = imported.name.decode("ascii") if imported.name else f"#{imported.ordinal}"
+            if (dll, name) not in allowed:
+                problems.append(f"imports {dll}!{name}, which is not on the allowlist")
+    if hasattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT"):
+        problems.append("has delay-load imports")
+    return problems
+
+
+def check_version(pe):
+    problems = []
+    if not getattr(pe, "VS_FIXEDFILEINFO", None):
+        return ["no version resource"]
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    expect = {
+        "FileVersionMS": 0x00010000, "FileVersionLS": 0x00000001,
+        "ProductVersionMS": 0x00010000, "ProductVersionLS": 0x00000001,
+        "FileOS": 0x00040004,  # VOS_NT_WINDOWS32
+        "FileType": 0x1,  # VFT_APP
+    }
+    for field, value in expect.items():
+        if getattr(fixed, field) != value:
+            problems.append(f"{field} 0x{getattr(fixed, field):08x}, want 0x{value:08x}")
+
+    tables, translations = [], []
+    for info in pe.FileInfo[0] if pe.FileInfo and isinstance(pe.FileInfo[0], list) else pe.FileInfo:
+        if info.Key == b"StringFileInfo":
+            tables.extend(info.StringTable)
+        elif info.Key == b"VarFileInfo":
+            for var in info.Var:
+                translations.extend(var.entry.values())
+    if [t.LangID for t in tables] != [b"041104b0"]:
+        problems.append(f"string blocks {[t.LangID for t in tables]}, want exactly 041104b0")
+    else:
+        entries = {k.decode("utf-8"): v.decode("utf-8") for k, v in tables[0].entries.items()}
+        for key, value in STRINGS.items():
+            if key not in entries:
+                problems.append(f"no {key} entry")
+            elif entries[key] != value:
+                problems.append(f"{key} is {entries[key]!r}, want {value!r}")
+        for key in OWN_STRINGS:
+            if key not in entries:
+                problems.append(f"no {key} entry")
+        extra = set(entries) - set(STRINGS) - OWN_STRINGS
+        if extra:
+            problems.append(f"unexpected entries {sorted(extra)}")
+    if translations != ["0x0411 0x04b0"]:
+        problems.append(f"translations {translations}, want Japanese (0x0411) with Unicode (1200)")
+    return problems
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    exe = sys.argv[1]
+    if not os.path.isfile(exe):
+        print(f"{exe} does not exist: build the windows preset first")
+        return 1
+    pe = pefile.PE(exe)
+    allowed, problems = read_allowlist(os.path.join(os.path.dirname(__file__), "import_allowlist.txt"))
+    problems += check_headers(pe) + check_imports(pe, allowed) + check_version(pe)
+    for problem in problems:
+        print(problem)
+    if not problems:
+        print(f"{exe}: PE32 i386 console program, subsystem 4.0, imports and version resource as expected")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
