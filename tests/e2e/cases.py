@@ -93,8 +93,14 @@ class Case:
 
     def equal(self, actual, expected, what):
         if actual != expected:
-            self.failures.append("%s:\n      expected %r\n      actual   %r" % (
-                what, expected, actual))
+            if isinstance(actual, bytes) and isinstance(expected, bytes):
+                # Code page 932 bytes read as text, with the bytes themselves.
+                self.failures.append("%s:\n      expected %r (%s)\n      actual   %r (%s)" % (
+                    what, text_of(expected), expected.hex() or "-", text_of(actual),
+                    actual.hex() or "-"))
+            else:
+                self.failures.append("%s:\n      expected %r\n      actual   %r" % (
+                    what, expected, actual))
             return False
         return True
 
