@@ -614,3 +614,15 @@ def _bad_driver_case(value, kind):
 
 for _name, (_value, _kind) in BAD_DRIVER_VALUES.items():
     case("98-driver-value-" + _name)(_bad_driver_case(_value, _kind))
+
+
+@case("98-setupapi-unavailable")
+def w98_no_setupapi(t):
+    # The 98 branch makes no Setup API call, so setupapi.dll switched off changes nothing.
+    arrange_installed_98(t, enum_device(ENUM1, b"Ports\\0001"))
+    result = t.run(overrides="setupapi=d")
+    t.expect_removal_run(result, [REMOVED], 0)
+    t.inspect()
+    expect_enum(t, [], [ENUM1])
+    expect_class_keys(t, gone=[r"Ports\0001"])
+    expect_copies_gone(t)
