@@ -58,6 +58,20 @@ bool SetupDiAvailable() {
     return setupDi.GetClassDevsA != nullptr;
 }
 
+// The runtime's fgets takes the stream's lock and makes a call for every byte, which made
+// the INF search read its files at a third of the speed of plain block reads. These streams
+// read blocks through the same runtime and cut the pieces out themselves. The program reads
+// one file at a time, so a couple of static slots do.
+struct LineStream {
+    std::FILE* file;
+    std::size_t start;
+    std::size_t end;
+    bool eof;
+    char block[65536];
+};
+
+LineStream lineStreams[2];
+
 }  // namespace
 
 namespace Win {
@@ -157,15 +171,63 @@ BOOL SetFileAttributesA(const char* fileName, DWORD attributes) {
 BOOL DeleteFileA(const char* fileName) { return ::DeleteFileA(fileName); }
 
 FILE* fopen(const char* path, const char* mode) {
-    return reinterpret_cast<FILE*>(std::fopen(path, mode));
+    LineStream* stream = nullptr;
+    for (LineStream& slot : lineStreams) {
+        if (!slot.file) {
+            stream = &slot;
+            break;
+        }
+    }
+    if (!stream) {
+        ::SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return nullptr;
+    }
+    stream->file = std::fopen(path, mode);
+    if (!stream->file) return nullptr;
+    stream->start = stream->end = 0;
+    stream->eof = false;
+    return reinterpret_cast<FILE*>(stream);
 }
 
+// The runtime's fgets, result for result: at most size - 1 bytes, up to and including a
+// line feed; null when nothing could be read; end of file set only by a read that found
+// no more bytes.
 char* fgets(char* buffer, int size, FILE* file) {
-    return std::fgets(buffer, size, reinterpret_cast<std::FILE*>(file));
+    LineStream& stream = *reinterpret_cast<LineStream*>(file);
+    std::size_t count = 0;
+    const std::size_t room = size > 1 ? static_cast<std::size_t>(size - 1) : 0;
+    while (count < room) {
+        if (stream.start == stream.end) {
+            std::size_t got = std::fread(stream.block, 1, sizeof stream.block, stream.file);
+            if (got == 0) {
+                stream.eof = std::feof(stream.file) != 0;
+                break;
+            }
+            stream.start = 0;
+            stream.end = got;
+        }
+        const char* from = stream.block + stream.start;
+        std::size_t take = stream.end - stream.start;
+        if (take > room - count) take = room - count;
+        const void* lineFeed = std::memchr(from, '\n', take);
+        if (lineFeed) take = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - from) + 1;
+        std::memcpy(buffer + count, from, take);
+        count += take;
+        stream.start += take;
+        if (lineFeed) break;
+    }
+    if (count == 0) return nullptr;
+    buffer[count] = '\0';
+    return buffer;
 }
 
-int feof(FILE* file) { return std::feof(reinterpret_cast<std::FILE*>(file)); }
+int feof(FILE* file) { return reinterpret_cast<LineStream*>(file)->eof ? 1 : 0; }
 
-int fclose(FILE* file) { return std::fclose(reinterpret_cast<std::FILE*>(file)); }
+int fclose(FILE* file) {
+    LineStream& stream = *reinterpret_cast<LineStream*>(file);
+    const int result = std::fclose(stream.file);
+    stream.file = nullptr;
+    return result;
+}
 
 }  // namespace Win
