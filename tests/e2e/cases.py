@@ -626,3 +626,9 @@ def w98_no_setupapi(t):
     expect_enum(t, [], [ENUM1])
     expect_class_keys(t, gone=[r"Ports\0001"])
     expect_copies_gone(t)
+
+
+# ---------------------------------------------------------------------------
+# Cases kept in their own modules register themselves here.
+
+import cases_inf_search  # noqa: E402,F401
