@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/win.h"
+#include "run/cp932.h"
 #include "run/removal.h"
 
 namespace {
@@ -16,10 +17,6 @@ const Win::DWORD DriverBufferSize = 2048;
 void ReportRegistryFailure(const char* label, Win::LONG code) {
     Win::SetLastError(static_cast<Win::DWORD>(code));
     ReportFailure(label);
-}
-
-bool IsLeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
 // A driver key is named "<class>\<instance>", as "Ports\0003". On 98/ME a deleted key takes

@@ -1,16 +1,13 @@
 #include <cstdio>
 
 #include "platform/win.h"
+#include "run/cp932.h"
 #include "run/removal.h"
 #include "run/texts.h"
 
 int FailuresReported = 0;
 
 namespace {
-
-bool IsLeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 // A text cut by snprintf may end on the first byte of a double-byte character, which would
 // make the box show a broken character; drop that byte.
