@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "inffiles/windows_directory.h"
 #include "platform/win.h"
 #include "run/removal.h"
 
@@ -9,8 +10,8 @@ namespace {
 const int FirstCandidate = 0;
 const int LastCandidate = 254;
 
-// The longest candidate path is the Windows directory followed by this.
-const char LongestCandidateTail[] = "\\inf\\oem254.inf";
+// The longest tail after the Windows directory and its separator.
+const char LongestCandidateTail[] = "inf\\oem254.inf";
 
 }  // namespace
 
@@ -18,24 +19,9 @@ int RemoveOemInfBySignature(const char* signature) {
     char windowsDirectory[Win::MAX_PATH];
     char path[256];
 
-    const Win::UINT directoryLength = Win::GetWindowsDirectoryA(windowsDirectory, Win::MAX_PATH);
-    if (directoryLength == 0) {
-        ReportFailure("GetWindowsDirectory()");
-        return 1;
-    }
-    // A path cut short to fit could name some other file, which must not be opened, let alone
-    // deleted. A directory that did not fit its own buffer comes back as the size it needs.
-    if (directoryLength >= Win::MAX_PATH ||
-        directoryLength + sizeof LongestCandidateTail > sizeof path) {
-        Win::SetLastError(Win::ERROR_INSUFFICIENT_BUFFER);
-        ReportFailure("GetWindowsDirectory()");
-        return 1;
-    }
-
-    // A root directory ("C:\") is the one form that ends in a backslash already.
-    const bool root =
-        directoryLength == 3 && windowsDirectory[1] == ':' && windowsDirectory[2] == '\\';
-    const char* const separator = root ? "" : "\\";
+    const char* const separator =
+        GetWindowsDirectoryFor(windowsDirectory, sizeof LongestCandidateTail - 1);
+    if (!separator) return 1;
 
     const std::size_t signatureLength = std::strlen(signature);
     bool found = false;
