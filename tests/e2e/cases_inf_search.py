@@ -4,6 +4,10 @@ lowest number first and oem255.inf never taken. cases.py imports this module, wh
 registers its cases there.
 """
 
+import os
+import re
+
+import winemachine as wm
 from cases import INF_DIR, NOT_FOUND, SIGNATURE, SIGNED_INF, case, inf_file
 
 BLOCK = 64 * 1024
@@ -61,3 +65,20 @@ def xp_inf_search(t):
         after = t.inspect()
         left = {n.lower() for n in after.file_names(INF_DIR) if n.lower().startswith(b"oem")}
         t.equal(sorted(left), sorted(present), "oem files left after run %d" % run)
+
+
+@case("xp-inf-search-line-reader-matches-runtime", timeout=60)
+def line_reader_matches_runtime(t):
+    """The program's own line reader, read for read against the C runtime's fgets, on
+    sample files with line feeds at every word alignment, block edge and piece edge."""
+    folder = r"C:\linecheck"
+    os.makedirs(t.machine.unix_path(folder))
+    try:
+        out = t.machine.tool(["linecheck", folder])
+    except wm.WineError as error:
+        t.check(False, "the readers differ: %s" % error)
+        return
+    found = re.search(r"LINECHECK (\d+) files (\d+) reads (\d+) differences", out)
+    if t.check(found, "linecheck printed no summary: %r" % out):
+        t.equal(int(found.group(3)), 0, "differences")
+        t.check(int(found.group(2)) > 100000, "reads compared: %s" % found.group(2))

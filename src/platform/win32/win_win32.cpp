@@ -7,6 +7,7 @@
 #include <conio.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,28 @@ struct LineStream {
 };
 
 LineStream lineStreams[2];
+
+// Copies from `from` up to and including the first line feed, at most `limit` bytes, and
+// says how many it copied. An INF is cut into some half a million short pieces, and the
+// runtime's memchr and memcpy walk byte by byte, so whole words are tested here while
+// none of their four bytes is a line feed.
+std::size_t CopyUpToLineFeed(char* to, const char* from, std::size_t limit) {
+    std::size_t done = 0;
+    while (limit - done >= 4) {
+        std::uint32_t word;
+        std::memcpy(&word, from + done, 4);
+        const std::uint32_t lineFeeds = word ^ 0x0A0A0A0Au;  // a zero byte where a line feed was
+        if ((lineFeeds - 0x01010101u) & ~lineFeeds & 0x80808080u) break;
+        std::memcpy(to + done, &word, 4);
+        done += 4;
+    }
+    while (done < limit) {
+        const char byte = from[done];
+        to[done++] = byte;
+        if (byte == '\n') break;
+    }
+    return done;
+}
 
 }  // namespace
 
@@ -206,15 +229,12 @@ char* fgets(char* buffer, int size, FILE* file) {
             stream.start = 0;
             stream.end = got;
         }
-        const char* from = stream.block + stream.start;
         std::size_t take = stream.end - stream.start;
         if (take > room - count) take = room - count;
-        const void* lineFeed = std::memchr(from, '\n', take);
-        if (lineFeed) take = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - from) + 1;
-        std::memcpy(buffer + count, from, take);
+        take = CopyUpToLineFeed(buffer + count, stream.block + stream.start, take);
         count += take;
         stream.start += take;
-        if (lineFeed) break;
+        if (buffer[count - 1] == '\n') break;
     }
     if (count == 0) return nullptr;
     buffer[count] = '\0';

@@ -36,6 +36,9 @@
  *                                    NODIR <hex dir> <code>
  *   attrib PATH ATTR                 ATTRIB <hex path>  (ATTR in hex)
  *   loadlib NAME                     LOADLIB <name> OK | LOADLIB <name> ERR <code>
+ *   linecheck DIR                    LINECHECK <files> files <reads> reads <n> differences
+ *       Writes sample files into DIR and reads each through the program's own
+ *       line reader and through the C runtime's fgets; status 1 on a difference.
  *   wait                             READY, then sleeps until killed
  *       Keeps Wine's own service processes running between the other calls, so
  *       that they are not restarted under a program's debug settings.
@@ -431,6 +434,8 @@ static int cmd_attrib(const char *path, const char *attr)
     return 0;
 }
 
+int CheckLineReader(const char *directory);  /* line_reader_check.cpp */
+
 static int run_command(int argc, char **argv)
 {
     const char *c = argv[0];
@@ -446,6 +451,7 @@ static int run_command(int argc, char **argv)
     if (!strcmp(c, "regdump") && argc == 3 && root_key(argv[1])) return cmd_regdump(argv[1], argv[2]);
     if (!strcmp(c, "files") && argc == 2) return cmd_files(argv[1]);
     if (!strcmp(c, "attrib") && argc == 3) return cmd_attrib(argv[1], argv[2]);
+    if (!strcmp(c, "linecheck") && argc == 2) return CheckLineReader(argv[1]);
     if (!strcmp(c, "wait") && argc == 1) {
         puts("READY");
         fflush(stdout);
