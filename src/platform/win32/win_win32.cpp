@@ -74,9 +74,9 @@ struct LineStream {
 LineStream lineStreams[2];
 
 // Copies from `from` up to and including the first line feed, at most `limit` bytes, and
-// says how many it copied. An INF is cut into some half a million short pieces, and the
-// runtime's memchr and memcpy walk byte by byte, so whole words are tested here while
-// none of their four bytes is a line feed.
+// says how many it copied. The INF search cuts some half a million short pieces, and
+// Wine's memchr walks byte by byte, so whole words are tested here while none of their
+// four bytes is a line feed.
 std::size_t CopyUpToLineFeed(char* to, const char* from, std::size_t limit) {
     std::size_t done = 0;
     while (limit - done >= 4) {

@@ -1,8 +1,8 @@
 // linecheck DIR: the platform's own line reader (Win::fopen, fgets, feof) against the C
 // runtime's, read for read, over files written into DIR. Each file is read with several
 // limits; every call must give the same result, the same bytes and the same end-of-file
-// state. Prints LINECHECK with the number of reads compared, and each difference to
-// standard error.
+// state. Prints LINECHECK with the number of reads compared, and the first difference of
+// each file and limit to standard error.
 //
 // win.h only, no <windows.h>: its macros would clash with the Win:: names.
 #include "platform/win.h"
