@@ -3,7 +3,7 @@
 (subsystem version at most 4.0), importing only from KERNEL32, USER32, ADVAPI32 and MSVCRT
 and only the functions of import_allowlist.txt, with the version resource the program
 ships. With --timestamp, the header's time stamp must be that value (the source's, not the
-link time), and no absolute path of the build machine may stand in the file: neither the
+link time). No absolute path of the build machine may stand in the file: neither the
 directories given with --no-path nor any other that looks like one. The file must stay
 within 64 KiB.
 Usage: check_executable.py [--timestamp SECONDS] [--no-path DIR]... EXE
