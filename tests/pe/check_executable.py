@@ -2,8 +2,15 @@
 """Checks the built 8140KUninstall.exe: a PE32 i386 console program that Windows 98 loads
 (subsystem version at most 4.0), importing only from KERNEL32, USER32, ADVAPI32 and MSVCRT
 and only the functions of import_allowlist.txt, with the version resource the program
-ships. Usage: check_executable.py EXE. Prints one line per failed check and exits 1."""
+ships. With --timestamp, the header's time stamp must be that value (the source's, not the
+link time). No absolute path of the build machine may stand in the file: neither the
+directories given with --no-path nor any other that looks like one. The file must stay
+within 64 KiB.
+Usage: check_executable.py [--timestamp SECONDS] [--no-path DIR]... EXE
+Prints one line per failed check and exits 1."""
+import argparse
 import os
+import re
 import sys
 
 import pefile
@@ -115,20 +122,58 @@ def check_version(pe):
     return problems
 
 
+MAX_SIZE = 64 * 1024
+# An absolute path of a Unix or Windows build machine, as "/home/x" or "C:\\x"; a slash
+# inside a word, as in "Win2000/XP", is not one.
+MACHINE_PATH = re.compile(rb"(?<![\w.+-])/[\w.+-]{2,}/[\w.+-]{2,}|(?<!\w)[A-Za-z]:[\\/][\w.+ -]{2,}")
+
+
+def check_reproducible(pe, data, timestamp, paths):
+    """The link time and the build's paths make two builds of one source differ."""
+    problems = []
+    if timestamp is not None and pe.FILE_HEADER.TimeDateStamp != timestamp:
+        problems.append(f"header time stamp {pe.FILE_HEADER.TimeDateStamp}, want {timestamp} "
+                        "from the source (a link time, or the windows build is older than the source)")
+    if hasattr(pe, "DIRECTORY_ENTRY_DEBUG"):
+        problems.append("has a debug directory (its own time stamp and a symbol file path)")
+    for path in paths:
+        path = os.path.abspath(path)
+        for form in {path, path.replace("/", "\\")}:
+            if form.encode() in data or form.encode("utf-16-le") in data:
+                problems.append(f"holds the build path {form}")
+    for found in sorted(set(MACHINE_PATH.findall(data))):
+        problems.append(f"holds what looks like an absolute path: {found.decode('latin-1')}")
+    return problems
+
+
+def check_size(data):
+    if len(data) > MAX_SIZE:
+        return [f"{len(data)} bytes, more than {MAX_SIZE}"]
+    return []
+
+
 def main():
-    if len(sys.argv) != 2:
-        sys.exit(__doc__)
-    exe = sys.argv[1]
+    parser = argparse.ArgumentParser(usage=__doc__)
+    parser.add_argument("--timestamp", type=int)
+    parser.add_argument("--no-path", action="append", default=[])
+    parser.add_argument("exe")
+    args = parser.parse_args()
+    exe = args.exe
     if not os.path.isfile(exe):
         print(f"{exe} does not exist: build the windows preset first")
         return 1
-    pe = pefile.PE(exe)
+    with open(exe, "rb") as f:
+        data = f.read()
+    pe = pefile.PE(data=data)
     allowed, problems = read_allowlist(os.path.join(os.path.dirname(__file__), "import_allowlist.txt"))
     problems += check_headers(pe) + check_imports(pe, allowed) + check_version(pe)
+    problems += check_reproducible(pe, data, args.timestamp, args.no_path) + check_size(data)
     for problem in problems:
         print(problem)
     if not problems:
-        print(f"{exe}: PE32 i386 console program, subsystem 4.0, imports and version resource as expected")
+        print(f"{exe}: PE32 i386 console program, subsystem 4.0, imports and version resource as expected, "
+              f"{len(data)} bytes" + ("" if args.timestamp is None else ", time stamp from the source")
+              + ", no build paths")
     return 1 if problems else 0
 
 
