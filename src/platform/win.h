@@ -79,6 +79,7 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 DWORD GetLastError();
 void SetLastError(DWORD code);
 const DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
+const DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
 const DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
 const DWORD LANG_NEUTRAL_SUBLANG_DEFAULT = 0x0400;  // MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)
 // With FORMAT_MESSAGE_ALLOCATE_BUFFER, buffer is really a char** that receives a block

@@ -46,6 +46,15 @@ TEST_F(ReportFailureTest, CodeIsEightLowerCaseHexDigits) {
                           }));
 }
 
+TEST_F(ReportFailureTest, TextWithAnInsertIsShownAsItStands) {
+    // What a damaged setupapi.dll beside the program makes loading it give.
+    Sim::SetMessageText(193, "%1 is not a valid Win32 application.\r\n");
+    Win::SetLastError(193);
+    ReportFailure("GetClassDevs()");
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"GetClassDevs() FAILURE: (0x000000c1)%1 is not "
+                                                   "a valid Win32 application.\r\n\n"});
+}
+
 TEST_F(ReportFailureTest, ShortFormWhenTheSystemHasNoText) {
     Win::SetLastError(0x12345);
     ReportFailure("EnumDeviceInfo()");

@@ -213,6 +213,16 @@ void* NewLocalBlock(std::size_t bytes) {
     return block;
 }
 
+// "%1" to "%99" stand for arguments; the escapes ("%%", "%n", ...) need none.
+bool HasInsert(const std::string& text) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '%') continue;
+        if (text[i + 1] >= '1' && text[i + 1] <= '9') return true;
+        ++i;
+    }
+    return false;
+}
+
 void CollectKeys(const Key& key, std::vector<std::string>& out) {
     for (const auto& entry : key.subkeys) {
         out.push_back(KeyPath(entry.second.get()));
@@ -306,8 +316,9 @@ void SetLastError(DWORD code) { M().lastError = code; }
 DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD languageId,
                      char* buffer, DWORD size, void* arguments) {
     Log("FormatMessageA");
-    if (flags != (FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM) || source ||
-        languageId != LANG_NEUTRAL_SUBLANG_DEFAULT || arguments || !buffer) {
+    if ((flags & ~FORMAT_MESSAGE_IGNORE_INSERTS) !=
+            (FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM) ||
+        source || languageId != LANG_NEUTRAL_SUBLANG_DEFAULT || arguments || !buffer) {
         Unmodelled("FormatMessageA with flags 0x%x, language 0x%x: not modelled", flags, languageId);
     }
     (void)size;
@@ -319,6 +330,10 @@ DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD lan
     if (it == M().texts.end()) {
         M().lastError = 317;  // ERROR_MR_MID_NOT_FOUND
         return 0;
+    }
+    if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS) && HasInsert(it->second)) {
+        Unmodelled("FormatMessageA of a text with inserts and no arguments: Windows would read "
+                   "arguments that were never passed");
     }
     char* text = static_cast<char*>(NewLocalBlock(it->second.size() + 1));
     std::memcpy(text, it->second.data(), it->second.size());
