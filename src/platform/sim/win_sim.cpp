@@ -81,6 +81,12 @@ struct Device {
     bool removed = false;
 };
 
+// What a device record filled by SetupDiEnumDeviceInfo stands for.
+struct DeviceRecord {
+    std::uintptr_t set;
+    int member;
+};
+
 struct Machine {
     DWORD platformId = Win::VER_PLATFORM_WIN32_NT;
     DWORD lastError = 0;
@@ -105,6 +111,7 @@ struct Machine {
 
     std::vector<Device> devices;
     std::map<std::uintptr_t, std::vector<int>> deviceSets;
+    std::map<std::uintptr_t, DeviceRecord> deviceRecords;  // by the mark in Reserved
 
     std::set<void*> localBlocks;
     std::uintptr_t nextHandle = 0x1000;
@@ -138,6 +145,18 @@ DWORD Injected(Sim::Op op, const std::string& target = std::string()) {
 }
 
 std::uintptr_t NewHandle() { return M().nextHandle += 4; }
+
+// A successful call may leave any last-error value; real Setup API calls often do (under
+// Wine a successful DIF_REMOVE leaves ERROR_SERVICE_NOT_ACTIVE). The simulated ones leave
+// a nonzero value no caller checks for, so code that reads GetLastError after a success
+// reads junk here as it may on Windows.
+const DWORD JunkAfterSuccess = 1062;
+
+template <typename Result>
+Result Succeeded(Result result) {
+    M().lastError = JunkAfterSuccess;
+    return result;
+}
 
 std::vector<std::string> SplitPath(const std::string& path) {
     std::vector<std::string> parts;
@@ -267,7 +286,7 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
     info->dwBuildNumber = nt ? 2600 : 2222;
     info->dwPlatformId = M().platformId;
     std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
-    return TRUE;
+    return Succeeded(TRUE);
 }
 
 int WriteStdout(const char* text) {
@@ -278,7 +297,7 @@ int WriteStdout(const char* text) {
         return -1;
     }
     M().console += text;
-    return static_cast<int>(std::strlen(text));
+    return Succeeded(static_cast<int>(std::strlen(text)));
 }
 
 int _getch() {
@@ -306,7 +325,7 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
     }
     M().boxes.push_back(Sim::MessageBoxRecord{owner, text, caption, type, M().console});
     if (M().boxHook) M().boxHook(M().boxes.back());
-    return 1;  // IDOK
+    return Succeeded(1);  // IDOK
 }
 
 DWORD GetLastError() { return M().lastError; }
@@ -338,7 +357,7 @@ DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD lan
     char* text = static_cast<char*>(NewLocalBlock(it->second.size() + 1));
     std::memcpy(text, it->second.data(), it->second.size());
     *reinterpret_cast<char**>(buffer) = text;
-    return static_cast<DWORD>(it->second.size());
+    return Succeeded(static_cast<DWORD>(it->second.size()));
 }
 
 HLOCAL LocalAlloc(UINT flags, std::size_t bytes) {
@@ -348,7 +367,7 @@ HLOCAL LocalAlloc(UINT flags, std::size_t bytes) {
         M().lastError = code;
         return nullptr;
     }
-    return NewLocalBlock(bytes);
+    return Succeeded(NewLocalBlock(bytes));
 }
 
 HLOCAL LocalFree(HLOCAL block) {
@@ -356,7 +375,7 @@ HLOCAL LocalFree(HLOCAL block) {
     if (!block) return nullptr;
     if (!M().localBlocks.erase(block)) Unmodelled("LocalFree of a block that is not allocated");
     std::free(block);
-    return nullptr;
+    return Succeeded<HLOCAL>(nullptr);
 }
 
 // ---- Setup API ----
@@ -380,7 +399,7 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, HWN
     }
     std::uintptr_t handle = NewHandle();
     M().deviceSets[handle] = members;
-    return reinterpret_cast<HDEVINFO>(handle);
+    return Succeeded(reinterpret_cast<HDEVINFO>(handle));
 }
 
 static std::vector<int>& SetOf(HDEVINFO set, const char* call) {
@@ -389,15 +408,26 @@ static std::vector<int>& SetOf(HDEVINFO set, const char* call) {
     return it->second;
 }
 
+// The device a record names, or -1 with the last-error value set. As on Windows, the
+// record must have its size set and carry the private mark that SetupDiEnumDeviceInfo
+// wrote into it for this set; its other fields are not looked at.
 static int MemberOf(HDEVINFO set, SP_DEVINFO_DATA* device, const char* call) {
-    std::vector<int>& members = SetOf(set, call);
-    if (!device || device->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        Unmodelled("%s without a device record from SetupDiEnumDeviceInfo", call);
+    SetOf(set, call);
+    if (!device) {
+        M().lastError = ERROR_INVALID_PARAMETER;
+        return -1;
     }
-    for (int member : members) {
-        if (static_cast<DWORD>(member) == device->DevInst) return member;
+    if (device->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        M().lastError = ERROR_INVALID_USER_BUFFER;
+        return -1;
     }
-    Unmodelled("%s on a device that is not in the set", call);
+    auto it = M().deviceRecords.find(device->Reserved);
+    if (it == M().deviceRecords.end() ||
+        it->second.set != reinterpret_cast<std::uintptr_t>(set)) {
+        M().lastError = ERROR_INVALID_PARAMETER;
+        return -1;
+    }
+    return it->second.member;
 }
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* device) {
@@ -418,15 +448,18 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* dev
     }
     std::memset(&device->ClassGuid, 0, sizeof device->ClassGuid);
     device->DevInst = static_cast<DWORD>(members[memberIndex]);
-    device->Reserved = 0;
-    return TRUE;
+    std::uintptr_t mark = NewHandle();
+    M().deviceRecords[mark] = DeviceRecord{reinterpret_cast<std::uintptr_t>(set), members[memberIndex]};
+    device->Reserved = mark;
+    return Succeeded(TRUE);
 }
 
 BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
                                        DWORD* propertyRegDataType, BYTE* buffer,
                                        DWORD bufferSize, DWORD* requiredSize) {
     int member = MemberOf(set, device, "SetupDiGetDeviceRegistryPropertyA");
-    Log("SetupDiGetDeviceRegistryPropertyA", std::to_string(member));
+    Log("SetupDiGetDeviceRegistryPropertyA", member < 0 ? "?" : std::to_string(member));
+    if (member < 0) return FALSE;
     if (property != SPDRP_HARDWAREID) Unmodelled("device property %u is not modelled", property);
     if (!buffer && bufferSize) {
         M().lastError = ERROR_INVALID_PARAMETER;
@@ -453,12 +486,13 @@ BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA* device, DW
     }
     if (propertyRegDataType) *propertyRegDataType = 7;  // REG_MULTI_SZ
     if (size) std::memcpy(buffer, record.ids.data(), size);  // an empty list needs no buffer
-    return TRUE;
+    return Succeeded(TRUE);
 }
 
 BOOL SetupDiCallClassInstaller(DWORD installFunction, HDEVINFO set, SP_DEVINFO_DATA* device) {
     int member = MemberOf(set, device, "SetupDiCallClassInstaller");
-    Log("SetupDiCallClassInstaller", std::to_string(member));
+    Log("SetupDiCallClassInstaller", member < 0 ? "?" : std::to_string(member));
+    if (member < 0) return FALSE;
     if (installFunction != DIF_REMOVE) Unmodelled("install function %u is not modelled", installFunction);
     if (DWORD code = Injected(Sim::Op::CallClassInstaller, std::to_string(member))) {
         M().lastError = code;
@@ -470,14 +504,18 @@ BOOL SetupDiCallClassInstaller(DWORD installFunction, HDEVINFO set, SP_DEVINFO_D
         return FALSE;
     }
     record.removed = true;
-    return TRUE;
+    return Succeeded(TRUE);
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     Log("SetupDiDestroyDeviceInfoList");
     SetOf(set, "SetupDiDestroyDeviceInfoList");
-    M().deviceSets.erase(reinterpret_cast<std::uintptr_t>(set));
-    return TRUE;
+    const std::uintptr_t handle = reinterpret_cast<std::uintptr_t>(set);
+    M().deviceSets.erase(handle);
+    for (auto it = M().deviceRecords.begin(); it != M().deviceRecords.end();) {
+        it = it->second.set == handle ? M().deviceRecords.erase(it) : std::next(it);
+    }
+    return Succeeded(TRUE);
 }
 
 // ---- Registry ----
@@ -566,7 +604,7 @@ UINT GetWindowsDirectoryA(char* buffer, UINT size) {
     UINT length = static_cast<UINT>(directory.size());
     if (size <= length) return length + 1;  // the size needed, terminating NUL included
     std::memcpy(buffer, directory.c_str(), length + 1);
-    return length;
+    return Succeeded(length);
 }
 
 HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData) {
@@ -589,7 +627,7 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData) {
     std::snprintf(findData->cFileName, sizeof findData->cFileName, "%s", name.c_str());
     std::uintptr_t handle = NewHandle();
     M().searches[handle] = it->first;
-    return reinterpret_cast<HANDLE>(handle);
+    return Succeeded(reinterpret_cast<HANDLE>(handle));
 }
 
 BOOL FindClose(HANDLE search) {
@@ -597,7 +635,7 @@ BOOL FindClose(HANDLE search) {
     if (!M().searches.erase(reinterpret_cast<std::uintptr_t>(search))) {
         Unmodelled("FindClose on a search handle that is not open");
     }
-    return TRUE;
+    return Succeeded(TRUE);
 }
 
 BOOL SetFileAttributesA(const char* fileName, DWORD attributes) {
@@ -613,7 +651,7 @@ BOOL SetFileAttributesA(const char* fileName, DWORD attributes) {
         return FALSE;
     }
     it->second.attributes = attributes ? attributes : 0x80;  // FILE_ATTRIBUTE_NORMAL
-    return TRUE;
+    return Succeeded(TRUE);
 }
 
 BOOL DeleteFileA(const char* fileName) {
@@ -638,7 +676,7 @@ BOOL DeleteFileA(const char* fileName) {
         return FALSE;
     }
     M().files.erase(it);
-    return TRUE;
+    return Succeeded(TRUE);
 }
 
 FILE* fopen(const char* path, const char* mode) {
@@ -659,7 +697,7 @@ FILE* fopen(const char* path, const char* mode) {
     stream->bytes = it->second.bytes;
     std::uintptr_t handle = NewHandle();
     M().streams[handle] = std::move(stream);
-    return reinterpret_cast<FILE*>(handle);
+    return Succeeded(reinterpret_cast<FILE*>(handle));
 }
 
 static Stream& StreamOf(FILE* file, const char* call) {
@@ -676,19 +714,21 @@ char* fgets(char* buffer, int size, FILE* file) {
         stream.error = true;
         return nullptr;
     }
-    if (stream.position >= stream.bytes.size()) {
-        stream.eof = true;
-        return nullptr;
-    }
+    // As the C runtime: end of file is set only by a read that finds no more bytes, so a
+    // full-length piece that ends exactly at the end of the data leaves it clear.
     int count = 0;
-    while (count < size - 1 && stream.position < stream.bytes.size()) {
+    while (count < size - 1) {
+        if (stream.position >= stream.bytes.size()) {
+            stream.eof = true;
+            break;
+        }
         char c = stream.bytes[stream.position++];
         buffer[count++] = c;
         if (c == '\n') break;
     }
+    if (count == 0) return nullptr;
     buffer[count] = '\0';
-    if (stream.position >= stream.bytes.size() && buffer[count - 1] != '\n') stream.eof = true;
-    return buffer;
+    return Succeeded(buffer);
 }
 
 int feof(FILE* file) { return StreamOf(file, "feof").eof ? 1 : 0; }
@@ -697,7 +737,7 @@ int fclose(FILE* file) {
     StreamOf(file, "fclose");
     Log("fclose", M().streams[reinterpret_cast<std::uintptr_t>(file)]->path);
     M().streams.erase(reinterpret_cast<std::uintptr_t>(file));
-    return 0;
+    return Succeeded(0);
 }
 
 }  // namespace Win
