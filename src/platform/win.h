@@ -2,7 +2,7 @@
 //
 // The removal code calls Windows only through this header. The Windows build links
 // win32/win_win32.cpp, which forwards to the real ANSI calls; the host build links
-// sim/win_sim.cpp, a simulated machine that tests arrange and inspect. The names,
+// sim/, a simulated machine that tests arrange and inspect. The names,
 // argument orders and results are those of the Win32 calls they stand for, so the
 // removal code reads as Win32 code; the types are declared here because <windows.h>
 // cannot be included on the host.
