@@ -62,7 +62,10 @@ static int MemberOf(HDEVINFO set, SP_DEVINFO_DATA* device, const char* call) {
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* device) {
     Log("SetupDiEnumDeviceInfo", std::to_string(memberIndex));
     std::vector<int>& members = SetOf(set, "SetupDiEnumDeviceInfo");
-    if (!device) Unmodelled("SetupDiEnumDeviceInfo without a device record");
+    if (!device) {
+        M().lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
     if (device->cbSize != sizeof(SP_DEVINFO_DATA)) {
         M().lastError = ERROR_INVALID_USER_BUFFER;
         return FALSE;
