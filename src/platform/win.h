@@ -2,7 +2,7 @@
 //
 // The removal code calls Windows only through this header. The Windows build links
 // win32/win_win32.cpp, which forwards to the real ANSI calls; the host build links
-// sim/win_sim.cpp, a simulated machine that tests arrange and inspect. The names,
+// sim/, a simulated machine that tests arrange and inspect. The names,
 // argument orders and results are those of the Win32 calls they stand for, so the
 // removal code reads as Win32 code; the types are declared here because <windows.h>
 // cannot be included on the host.
@@ -79,6 +79,7 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 DWORD GetLastError();
 void SetLastError(DWORD code);
 const DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
+const DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
 const DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
 const DWORD LANG_NEUTRAL_SUBLANG_DEFAULT = 0x0400;  // MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)
 // With FORMAT_MESSAGE_ALLOCATE_BUFFER, buffer is really a char** that receives a block

@@ -31,10 +31,15 @@ void EndOnCharacterBoundary(char* text) {
 int ReportFailure(const char* label) {
     const Win::DWORD code = Win::GetLastError();
 
+    // Some system texts hold inserts ("%1 is not a valid Win32 application."); formatted
+    // without arguments they would read arguments that were never passed, so they are
+    // shown as they stand.
     char* systemText = nullptr;
     const Win::DWORD length = Win::FormatMessageA(
-        Win::FORMAT_MESSAGE_ALLOCATE_BUFFER | Win::FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
-        Win::LANG_NEUTRAL_SUBLANG_DEFAULT, reinterpret_cast<char*>(&systemText), 0, nullptr);
+        Win::FORMAT_MESSAGE_ALLOCATE_BUFFER | Win::FORMAT_MESSAGE_IGNORE_INSERTS |
+            Win::FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, code, Win::LANG_NEUTRAL_SUBLANG_DEFAULT, reinterpret_cast<char*>(&systemText), 0,
+        nullptr);
     if (length == 0) systemText = nullptr;
 
     char text[256];

@@ -481,6 +481,31 @@ def xp_no_setupapi(t):
     expect_devices_kept(t, before.added_devices)
 
 
+@case("xp-setupapi-damaged")
+def xp_damaged_setupapi(t):
+    # Junk bytes named setupapi.dll beside a copy of the program: loading it fails with a
+    # code whose system text holds an insert, and the box shows that text as it stands.
+    before = arrange_installed_xp(t)
+    folder = r"C:\kalvor"
+    t.machine.write_file(folder + r"\setupapi.dll", b"not a DLL\r\n" * 100)
+    with open(t.exe, "rb") as f:
+        t.machine.write_file(folder + r"\8140KUninstall.exe", f.read())
+    t.exe = t.machine.unix_path(folder + r"\8140KUninstall.exe")
+    out = t.machine.tool(["loadlib", folder + r"\setupapi.dll"], overrides="setupapi=n")
+    code = wm.parse_tool_output(out).loadlib.get((folder + r"\setupapi.dll").lower())
+    t.equal(code, 193, "arranged: loading the junk setupapi.dll fails with ERROR_BAD_EXE_FORMAT")
+    out = t.machine.tool(["errtext", str(code or 0), "1300"])
+    text = wm.parse_tool_output(out).errtexts.get(code or 0) or b""
+    t.check(b"%1" in text, "arranged: the system text for %r holds the insert %%1" % code)
+    failure = b"GetClassDevs() FAILURE: (0x%08x)" % (code or 0) + text + b"\n"
+    result = t.run(overrides="setupapi=n")
+    t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
+    after = t.inspect()
+    t.equal(len(_ids_of(after, [ID1])), 1, "the adapter's device is still there")
+    t.equal(after.file(INF_DIR, "oem2.inf"), None, "oem2.inf deleted all the same")
+    expect_devices_kept(t, before.added_devices)
+
+
 # ---------------------------------------------------------------------------
 # Windows 98: ENUM and driver registry keys, and the INF copies in inf\other.
 

@@ -119,6 +119,16 @@ def check_version(pe):
             problems.append(f"unexpected entries {sorted(extra)}")
     if translations != ["0x0411 0x04b0"]:
         problems.append(f"translations {translations}, want Japanese (0x0411) with Unicode (1200)")
+
+    # The resource itself is stored under the language its string block names.
+    languages = [language.id
+                 for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries
+                 if kind.id == pefile.RESOURCE_TYPE["RT_VERSION"]
+                 for name in kind.directory.entries
+                 for language in name.directory.entries]
+    if languages != [0x411]:
+        problems.append(f"version resource stored under languages {[hex(l) for l in languages]}, "
+                        "want exactly 0x411")
     return problems
 
 

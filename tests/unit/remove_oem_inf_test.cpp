@@ -37,9 +37,8 @@ void AddSigned(int n, Win::DWORD infAttributes = Archive, Win::DWORD pnfAttribut
 class RemoveOemInfTest : public MachineTest {
 protected:
     void TearDown() override {
-        EXPECT_EQ(0, Sim::OpenFileCount());
-        EXPECT_EQ(0, Sim::OpenSearchCount());
         EXPECT_FALSE(DeviceInfoRemoved);
+        MachineTest::TearDown();
     }
 };
 

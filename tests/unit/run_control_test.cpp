@@ -175,8 +175,7 @@ TEST_F(RemovalRunTest, NtFamilyRemovesDevicesUnderBothIdsThenTheSignedInf) {
 
 TEST_F(RemovalRunTest, NinexFamilyTakesBothEnumKeysThenBothInfCopies) {
     for (Win::DWORD platform : {Win::VER_PLATFORM_WIN32s, Win::VER_PLATFORM_WIN32_WINDOWS}) {
-        Sim::Reset();
-        DeviceInfoRemoved = false;
+        NewMachine();
         Sim::SetPlatformId(platform);
 
         EXPECT_EQ(0, RunRemoval());
@@ -211,19 +210,35 @@ TEST_F(RemovalRunTest, InfDeletedWithoutDevicesStillSaysNotFound) {
 }
 
 TEST_F(RemovalRunTest, AnyFailureBoxMakesTheExitStatusOne) {
-    Sim::AddDeviceWithIds({FirstHardwareId});
-    Sim::Fail(Sim::Op::GetClassDevs, 5);
+    const std::string denied = "Access is denied.\r\n";
+    struct Case {
+        const char* what;
+        Sim::Op op;
+        std::vector<std::string> failures;
+    };
+    const Case cases[] = {
+        {"no device set, twice", Sim::Op::GetClassDevs,
+         {FailureText("GetClassDevs()", 5, denied), FailureText("GetClassDevs()", 5, denied)}},
+        // The refused device is the only match: nothing was removed, and one box was shown.
+        {"the only match refused", Sim::Op::CallClassInstaller,
+         {FailureText("CallClassInstaller(REMOVE)", 5, denied)}},
+    };
+    for (const Case& c : cases) {
+        NewMachine();
+        SCOPED_TRACE(c.what);
+        int device = Sim::AddDeviceWithIds({FirstHardwareId});
+        Sim::Fail(c.op, 5);
 
-    EXPECT_EQ(1, RunRemoval());
+        EXPECT_EQ(1, RunRemoval());
 
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
-                              FailureText("GetClassDevs()", 5, "Access is denied.\r\n"),
-                              FailureText("GetClassDevs()", 5, "Access is denied.\r\n"),
-                              DeviceInfoNotFoundText,
-                          }));
-    // Every box, failures included, appears with the start line already on the console.
-    for (const Sim::MessageBoxRecord& box : Sim::Boxes()) EXPECT_EQ(StartLineText, box.console);
-    EXPECT_EQ(std::string(StartLineText) + EndLineText, Sim::Console());
+        std::vector<std::string> expected = c.failures;
+        expected.push_back(DeviceInfoNotFoundText);
+        EXPECT_EQ(BoxTexts(), expected);
+        EXPECT_TRUE(Sim::DeviceExists(device));
+        // Every box, failures included, appears with the start line already on the console.
+        for (const Sim::MessageBoxRecord& box : Sim::Boxes()) EXPECT_EQ(StartLineText, box.console);
+        EXPECT_EQ(std::string(StartLineText) + EndLineText, Sim::Console());
+    }
 }
 
 }  // namespace

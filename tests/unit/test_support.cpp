@@ -38,6 +38,19 @@ void MachineTest::SetUp() {
     FailuresReported = 0;
 }
 
+void MachineTest::TearDown() {
+    EXPECT_EQ(0, Sim::OpenKeyCount()) << "registry keys left open";
+    EXPECT_EQ(0, Sim::OpenSearchCount()) << "search handles left open";
+    EXPECT_EQ(0, Sim::OpenFileCount()) << "streams left open";
+    EXPECT_EQ(0, Sim::OpenDeviceSetCount()) << "device sets left open";
+    EXPECT_EQ(0, Sim::LocalBlocksOutstanding()) << "heap blocks not released";
+}
+
+void MachineTest::NewMachine() {
+    MachineTest::TearDown();
+    SetUp();
+}
+
 std::vector<std::string> MachineTest::BoxTexts() const {
     std::vector<std::string> texts;
     for (const Sim::MessageBoxRecord& box : Sim::Boxes()) texts.push_back(box.text);

@@ -4,7 +4,9 @@
 // The simulation models what the uninstaller relies on and nothing more. Anything it does
 // not model (a wildcard search, a predefined key other than HKEY_LOCAL_MACHINE, an unknown
 // handle, a flag it has no behaviour for, a key read when no key press was queued) ends the
-// process with a message on standard error instead of pretending to succeed.
+// process with a message on standard error instead of pretending to succeed. Where Windows
+// is strict it is too: a successful call other than a registry call leaves a junk nonzero
+// last-error value, and a device record counts only as SetupDiEnumDeviceInfo filled it.
 //
 // Registry paths are relative to HKEY_LOCAL_MACHINE ("ENUM\\PCMCIA\\..."); file paths are
 // full Windows paths ("C:\\WINDOWS\\inf\\oem0.inf"). Both compare without regard to ASCII
