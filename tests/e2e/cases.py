@@ -494,8 +494,7 @@ def xp_damaged_setupapi(t):
     out = t.machine.tool(["loadlib", folder + r"\setupapi.dll"], overrides="setupapi=n")
     code = wm.parse_tool_output(out).loadlib.get((folder + r"\setupapi.dll").lower())
     t.equal(code, 193, "arranged: loading the junk setupapi.dll fails with ERROR_BAD_EXE_FORMAT")
-    out = t.machine.tool(["errtext", str(code or 0), "1300"])
-    text = wm.parse_tool_output(out).errtexts.get(code or 0) or b""
+    text = t.errtext(code or 0) or b""
     t.check(b"%1" in text, "arranged: the system text for %r holds the insert %%1" % code)
     failure = b"GetClassDevs() FAILURE: (0x%08x)" % (code or 0) + text + b"\n"
     result = t.run(overrides="setupapi=n")

@@ -14,8 +14,8 @@
  * Commands:
  *   version                          VERSION <platformId> <major> <minor>
  *   windir                           WINDIR <hex>
- *   errtext CODE                     ERRTEXT <code> <hex of FormatMessageA text|->
- *   errtext CODE FLAGS               the same with other FormatMessageA flags (hex)
+ *   errtext CODE [FLAGS]             ERRTEXT <code> <hex of FormatMessageA text|->, with
+ *                                    the uninstaller's flags (1300) or FLAGS (hex)
  *   devadd [--nul-less] [ID...]      DEVADD <hex instance id>
  *       A root-enumerated device in the Ports class with the given hardware-ID
  *       list; with no ID it has no HardwareID property at all; --nul-less
@@ -138,27 +138,9 @@ static int cmd_windir(void)
     return 0;
 }
 
-/* The same request the uninstaller makes for its failure boxes. */
-static int cmd_errtext(const char *arg)
-{
-    DWORD code = strtoul(arg, NULL, 0);
-    char *text = NULL;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
-                             NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                             (LPSTR)&text, 0, NULL);
-    printf("ERRTEXT %lu ", (unsigned long)code);
-    if (n && text)
-        put_hex((const unsigned char *)text, n);
-    else
-        fputs("-", stdout);
-    fputs("\n", stdout);
-    if (text) LocalFree(text);
-    return 0;
-}
-
-/* As errtext, with FLAGS in hex: 1300 is the uninstaller's request since it ignores
- * the inserts ("%1") that some texts hold. */
-static int cmd_errtext_flags(const char *arg, const char *flags)
+/* By default the request the uninstaller makes for its failure boxes (flags 1300: the
+ * inserts, "%1", that some texts hold are left as they stand); FLAGS, in hex, for another. */
+static int cmd_errtext(const char *arg, const char *flags)
 {
     DWORD code = strtoul(arg, NULL, 0);
     char *text = NULL;
@@ -460,8 +442,8 @@ static int run_command(int argc, char **argv)
     const char *c = argv[0];
     if (!strcmp(c, "version") && argc == 1) return cmd_version();
     if (!strcmp(c, "windir") && argc == 1) return cmd_windir();
-    if (!strcmp(c, "errtext") && argc == 2) return cmd_errtext(argv[1]);
-    if (!strcmp(c, "errtext") && argc == 3) return cmd_errtext_flags(argv[1], argv[2]);
+    if (!strcmp(c, "errtext") && argc == 2) return cmd_errtext(argv[1], "1300");
+    if (!strcmp(c, "errtext") && argc == 3) return cmd_errtext(argv[1], argv[2]);
     if (!strcmp(c, "devadd")) return load_setupapi() ? 2 : cmd_devadd(argc - 1, argv + 1);
     if (!strcmp(c, "devlist") && argc == 1) return load_setupapi() ? 2 : cmd_devlist();
     if (!strcmp(c, "loadlib") && argc == 2) return cmd_loadlib(argv[1]);
