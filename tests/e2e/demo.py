@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402
 import winemachine as wm  # noqa: E402
 from cases import (  # noqa: E402
-    CLASS_KEY, COPY_98, COPY_XP, DRIVERS_DIR, ENUM1, ENUM2, ID1, ID2, INF_DIR, OTHER_DIR,
+    CLASS_KEY, COPY_98, COPY_XP, DRIVERS_DIR, ENUM1, ENUM2, ID1, INF_DIR, OTHER_DIR,
     PORTS_KEY, REG_SZ, SERVICE_KEY, arrange_98, card, enum_device, install_xp, prepare_xp,
     regset,
 )
@@ -55,11 +55,10 @@ def arrange_w98(t):
         commands += [regset(driver, name, REG_SZ, data + b"\0") for name, data in (
             ("DriverDesc", b"QLN-8140K RS232C PC Card"), ("InfPath", COPY_98),
             ("InfSection", b"QLN8140K"), ("ProviderName", b"TOVAK Systems,Inc."))]
-    for name in (COPY_98, COPY_XP):
-        path = OTHER_DIR + "\\" + name.decode()
-        t.machine.write_file(path, cases.other_inf(8))
-        if name == COPY_XP:
-            commands.append(["attrib", path, "21"])
+    with open(os.path.join(cases.ADAPTER_DIR, cases.DISK_FILES[0]), "rb") as f:
+        t.machine.write_file(OTHER_DIR + "\\" + COPY_XP.decode(), f.read())
+    commands.append(["attrib", OTHER_DIR + "\\" + COPY_XP.decode(), "21"])
+    t.machine.write_file(OTHER_DIR + "\\" + COPY_98.decode(), cases.other_inf(8))
     return arrange_98(t, commands)
 
 
@@ -93,9 +92,10 @@ def show_keys(state, below):
     if not paths:
         say("    (none)")
     for p in paths:
-        values = [(name, data) for (vpath, _), (name, _, data)
+        values = [(name, kind, data) for (vpath, _), (name, kind, data)
                   in sorted(state.values.get("HKLM", {}).items()) if vpath == p.lower()]
-        shown = ", ".join("%s=%s" % (text(n) or "@", text(d.rstrip(b"\0"))) for n, d in values)
+        shown = ", ".join("%s=%s" % (text(n) or "@", int.from_bytes(d, "little") if k == 4
+                                     else text(d.rstrip(b"\0"))) for n, k, d in values)
         say("    HKLM\\%s%s" % (text(p), "  [" + shown + "]" if shown else ""))
 
 
