@@ -483,7 +483,7 @@ def xp_several(t):
     expect_devices_kept(t, before.added_devices[:2] + before.added_devices[6:])
 
 
-@case("xp-install-uninstall-install", timeout=90)
+@case("xp-install-uninstall-install")
 def xp_reinstall(t):
     """After the run the adapter installs again as it did the first time."""
     fresh = t.machine.snapshot(REGISTRY, FOLDERS, before=prepare_xp(t))

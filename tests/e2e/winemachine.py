@@ -79,6 +79,9 @@ def boot_template(prefix, headless=True, log=print):
         (r"HKCU\Software\Wine\Debug", "RelayInclude", "REG_SZ", "user32.MessageBoxA"),
         (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
         (r"HKCU\Software\Wine", "Version", "REG_SZ", NT_VERSIONS[0]),
+        # The Japanese face Wine looks for in a box, taken from the IPA font that
+        # scripts/install-deps installs, so that a box's picture reads properly.
+        (r"HKCU\Software\Wine\Fonts\Replacements", "MS UI Gothic", "REG_SZ", "IPAPGothic"),
     ]
     if headless:
         settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"))
