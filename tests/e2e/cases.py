@@ -213,7 +213,7 @@ def case(name, timeout=45, versions=(None,)):
     def register(func):
         for version in versions:
             def run(t, version=version):
-                if version:
+                if version and version != t.machine.windows_version:
                     t.machine.set_windows_version(version)
                 func(t)
             full = name + ("-" + version if version else "")
