@@ -247,11 +247,15 @@ def inf_file(t, n, data, read_only=False):
     return [["attrib", path, "21"]] if read_only else []
 
 
+# A device without hardware IDs and one of another make.
+OTHER_DEVICES = [devadd(), devadd(b"PCI\\VEN_8086&DEV_1234", b"PCI\\VEN_8086")]
+
+
 def prepare_xp(t, read_only_disk=False):
     """A 2000/XP machine before the adapter is installed: other makers' oem INFs (with
     a gap at oem2 and oem4), an earlier release of the adapter's INF that a setup
-    program copied, a device without hardware IDs and one of another make, and the
-    setup disk in the adapter's folder. Returns the helper commands that make it.
+    program copied, and the setup disk in the adapter's folder. Returns the helper
+    commands that make it.
 
     Wine's SetupCopyOEMInfA keeps an INF's own name while it is free in the INF folder;
     with the earlier release holding that name, the adapter's INF becomes oemN.inf
@@ -266,7 +270,6 @@ def prepare_xp(t, read_only_disk=False):
         if read_only_disk:
             commands.append(["attrib", DISK + "\\" + name, "1"])
     commands.append(["copyinf", EARLIER_INF])
-    commands += [devadd(), devadd(b"PCI\\VEN_8086&DEV_1234", b"PCI\\VEN_8086")]
     return commands
 
 
@@ -278,10 +281,11 @@ def install_xp(cards):
 
 def arrange_installed_xp(t, extra=(), codes=(), devices=None, read_only_disk=False):
     """The adapter installed on 2000/XP (by default one card under the first hardware
-    ID) on the machine of prepare_xp, its INF copied as oem2.inf."""
+    ID) on the machine of prepare_xp, its INF copied as oem2.inf, and then the two
+    other devices."""
     commands = prepare_xp(t, read_only_disk)
     commands += install_xp([card(ID1)] if devices is None else devices)
-    state = t.arrange(commands + list(extra), codes)
+    state = t.arrange(commands + OTHER_DEVICES + list(extra), codes)
     t.equal(state.copied_infs, [b"QLN8140K_w2kxp.inf", b"oem2.inf"],
             "arranged: the INF folder's names for the earlier and the current INF")
     return state
@@ -457,7 +461,7 @@ def xp_typical(t):
     t.expect_removal_run(result, [REMOVED], 0)
     expect_adapter_gone_xp(t)
     # The device without hardware IDs and the other make's device are passed over.
-    expect_devices_kept(t, before.added_devices[:2])
+    expect_devices_kept(t, before.added_devices[-2:])
 
 
 @case("xp-id-second-in-list")
@@ -479,14 +483,14 @@ def xp_several(t):
     result = t.run()
     t.expect_removal_run(result, [REMOVED], 0)
     expect_adapter_gone_xp(t)
-    # The two others and the near misses (after the four cards) stay.
-    expect_devices_kept(t, before.added_devices[:2] + before.added_devices[6:])
+    # The near misses (devices 5 to 8 of the arrangement) and the two others stay.
+    expect_devices_kept(t, before.added_devices[4:])
 
 
 @case("xp-install-uninstall-install")
 def xp_reinstall(t):
     """After the run the adapter installs again as it did the first time."""
-    fresh = t.machine.snapshot(REGISTRY, FOLDERS, before=prepare_xp(t))
+    fresh = t.machine.snapshot(REGISTRY, FOLDERS, before=prepare_xp(t) + OTHER_DEVICES)
     first = t.arrange(install_xp([card(ID1)]))
     expect_installed(t, first, 1)
     result = t.run()
@@ -506,13 +510,13 @@ def xp_unended(t):
     devices = [devadd(b"MF\\PCMCIA_SERIAL", ID1, nul_less=True),
                devadd(b"MF\\PCMCIA_SERIAL", ID1[:-1], nul_less=True)]
     before = arrange_installed_xp(t, devices=devices)
-    lists = [before.device(i).hwid_bytes for i in before.added_devices[2:]]
+    lists = [before.device(i).hwid_bytes for i in before.added_devices[:2]]
     t.equal(lists, [b"MF\\PCMCIA_SERIAL\0" + ID1, b"MF\\PCMCIA_SERIAL\0" + ID1[:-1]],
             "arranged: hardware-ID lists as the query returns them, without NULs at the end")
     result = t.run()
     t.expect_removal_run(result, [REMOVED], 0)
     expect_adapter_gone_xp(t)
-    expect_devices_kept(t, before.added_devices[:2] + before.added_devices[3:])
+    expect_devices_kept(t, before.added_devices[1:])
 
 
 @case("xp-inf-without-device")

@@ -182,7 +182,7 @@ def main():
             say("== Windows 98 machine with the QLN-8140K adapter installed (as 98 writes it)")
             before = arrange_w98(t)
         else:
-            machine.tool(*prepare_xp(t))
+            machine.tool(*prepare_xp(t) + cases.OTHER_DEVICES)
             say()
             say("== Windows XP machine: installing the QLN-8140K adapter from its disk")
             say("   (SetupCopyOEMInfA, then a device record registered and its driver installed)")
