@@ -5,6 +5,7 @@
   e2e.py run CASE... --template PREFIX --exe EXE --tool TOOL [--keep DIR]
   e2e.py all --exe EXE --tool TOOL [CASE...]   boot a template and run the cases
   e2e.py list
+  e2e.py arch                         win32, or win64 where i386 programs cannot run
 
 A case that fails prints what it saw: the console bytes, every message box with what
 the console showed when it appeared, the exit status and the machine before and after.
@@ -85,8 +86,12 @@ def main():
         p.add_argument("--show", action="store_true",
                        help="print what each case saw, also when it passed")
     sub.add_parser("list")
+    sub.add_parser("arch", help="win32, or win64 where this kernel runs no i386 programs")
     args = parser.parse_args()
 
+    if args.command == "arch":
+        print(wm.ARCH)
+        return 0
     if args.command == "list":
         print("\n".join(cases.CASES))
         return 0

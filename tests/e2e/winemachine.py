@@ -23,6 +23,35 @@ import threading
 import time
 import zlib
 
+# Wine's 32-bit loader is an i386 program. Some x86-64 kernels run 64-bit user code only
+# (an i386 execve fails with ENOEXEC); there the machines are 64-bit Wine prefixes and the
+# programs they run are the x86-64 builds of the same sources (the windows64 preset).
+WINE32 = "/usr/lib/wine/wine"
+WINE64 = "/usr/lib/wine/wine64"
+
+
+def runs_i386():
+    """Whether i386 programs run on this kernel itself, not through an emulator that a
+    binfmt_misc entry hands them to (far too slow for Wine)."""
+    binfmt = "/proc/sys/fs/binfmt_misc"
+    for name in os.listdir(binfmt) if os.path.isdir(binfmt) else ():
+        try:
+            with open(os.path.join(binfmt, name)) as f:
+                entry = f.read()
+        except OSError:
+            continue
+        if entry.startswith("enabled") and "magic 7f454c4601010100000000000000000002000300" in entry:
+            return False
+    try:
+        return subprocess.run([WINE32, "--version"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=60).returncode == 0
+    except OSError:
+        return False
+
+
+ARCH = "win32" if runs_i386() else "win64"
+WINE = "wine" if ARCH == "win32" else WINE64
+
 # Wine takes its ANSI code page from the locale: ja_JP gives code page 932.
 LOCALE = "ja_JP.UTF-8"
 # The two DLLs that would offer to download Mono and Gecko are switched off: a
@@ -48,12 +77,16 @@ def wine_env(prefix, display=None, debug="-all", overrides=None):
         env.pop(name, None)
     env.update(
         WINEPREFIX=prefix,
-        WINEARCH="win32",
+        WINEARCH=ARCH,
         WINEDEBUG=debug,
         LC_ALL=LOCALE,
         LANG=LOCALE,
         WINEDLLOVERRIDES=BASE_OVERRIDES + (";" + overrides if overrides else ""),
     )
+    if ARCH == "win64":
+        env["WINELOADER"] = WINE64
+    else:
+        env.pop("WINELOADER", None)
     if display:
         env["DISPLAY"] = display
     else:
@@ -73,7 +106,7 @@ def boot_template(prefix, headless=True, log=print):
     os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
     env = wine_env(prefix)
     started = time.monotonic()
-    subprocess.run(["wineboot", "--init"], env=env, check=True,
+    subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
     settings = [
         (r"HKCU\Software\Wine\Debug", "RelayInclude", "REG_SZ", "user32.MessageBoxA"),
@@ -86,7 +119,7 @@ def boot_template(prefix, headless=True, log=print):
     if headless:
         settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"))
     for key, name, kind, data in settings:
-        subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+        subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
                        env=env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120)
     subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
@@ -98,7 +131,8 @@ def _copy_prefix(template, dest):
     # is given, so the large system DLLs are shared by hard links; everything else,
     # the registry above all, is copied.
     def copy(src, dst):
-        if os.sep + "system32" + os.sep in src and os.path.getsize(src) > 32768:
+        system = os.sep + "system32" + os.sep in src or os.sep + "syswow64" + os.sep in src
+        if system and os.path.getsize(src) > 32768:
             os.link(src, dst)
         else:
             shutil.copy2(src, dst)
@@ -529,7 +563,7 @@ class Machine:
         """Starts a resting helper process that keeps Wine's service processes (services,
         plugplay, explorer...) running between calls. Without it they start again with
         each program run and inherit its relay logging, which floods the log."""
-        self.keeper = subprocess.Popen(["wine", self.tool_exe, "wait"], env=self.env(),
+        self.keeper = subprocess.Popen([WINE, self.tool_exe, "wait"], env=self.env(),
                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                        stdin=subprocess.DEVNULL, start_new_session=True)
         ready, _, _ = select.select([self.keeper.stdout], [], [], 120)
@@ -553,7 +587,7 @@ class Machine:
     def tool(self, *commands, timeout=120, overrides=None):
         """Runs the helper with commands (each a list of arguments), in one process,
         with Wine's DLL `overrides` if given."""
-        argv = ["wine", self.tool_exe]
+        argv = [WINE, self.tool_exe]
         for n, command in enumerate(commands):
             if n:
                 argv.append("+")
@@ -613,7 +647,7 @@ class Machine:
         this run alone. With `pictures` (a folder), each box is saved there as
         box-N.png just before OK is pressed on it."""
         result = RunResult([a if isinstance(a, str) else a.decode("latin-1") for a in args])
-        argv = ["wine", os.path.abspath(exe)] + result.args
+        argv = [WINE, os.path.abspath(exe)] + result.args
         master = slave = None
         if stdin_terminal:
             master, slave = pty.openpty()
