@@ -196,7 +196,8 @@ def _indent(text):
 
 def _comparable(state):
     return {
-        "devices": sorted((d.instance_id.lower(), d.hwid_bytes, d.error) for d in state.devices),
+        "devices": sorted((d.instance_id.lower(), d.hwid_bytes, d.error, d.driver)
+                          for d in state.devices),
         "keys": {r: sorted(k) for r, k in state.keys.items()},
         "values": {r: sorted(v.items()) for r, v in state.values.items()},
         "files": {d: sorted(l.values()) if l is not None else None
@@ -251,6 +252,11 @@ def inf_file(t, n, data, read_only=False):
 OTHER_DEVICES = [devadd(), devadd(b"PCI\\VEN_8086&DEV_1234", b"PCI\\VEN_8086")]
 
 
+def disk_file(name):
+    with open(os.path.join(ADAPTER_DIR, *name.split("\\")), "rb") as f:
+        return f.read()
+
+
 def prepare_xp(t, read_only_disk=False):
     """A 2000/XP machine before the adapter is installed: other makers' oem INFs (with
     a gap at oem2 and oem4), an earlier release of the adapter's INF that a setup
@@ -265,8 +271,7 @@ def prepare_xp(t, read_only_disk=False):
         commands += inf_file(t, "oem%d.inf" % n, other_inf(n))
         commands += inf_file(t, "oem%d.pnf" % n, b"PNF\0other")
     for name in DISK_FILES:
-        with open(os.path.join(ADAPTER_DIR, *name.split("\\")), "rb") as f:
-            t.machine.write_file(DISK + "\\" + name, f.read())
+        t.machine.write_file(DISK + "\\" + name, disk_file(name))
         if read_only_disk:
             commands.append(["attrib", DISK + "\\" + name, "1"])
     commands.append(["copyinf", EARLIER_INF])
@@ -451,6 +456,9 @@ def expect_installed(t, state, cards):
                 "arranged: a driver key of the Ports class for %r" % d)
     t.equal((state.value("HKLM", SERVICE_KEY, "Start") or ())[1:], (4, b"\3\0\0\0"),
             "arranged: the adapter's service, demand-start")
+    copied = t.machine.unix_path(DRIVERS_DIR + "\\" + DISK_FILES[1])
+    t.check(os.path.isfile(copied) and open(copied, "rb").read() == disk_file(DISK_FILES[1]),
+            "arranged: the driver file copied to %s" % DRIVERS_DIR)
 
 
 @case("xp-typical", versions=wm.NT_VERSIONS)
