@@ -65,6 +65,7 @@ NT_VERSIONS = ("winxp", "win2k")
 W9X_VERSIONS = ("win98", "winme")
 
 CAPTION_TO_DISMISS = "Kalvor"
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"
 
 
 class WineError(Exception):
@@ -108,6 +109,11 @@ def boot_template(prefix, headless=True, log=print):
     started = time.monotonic()
     subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    # Debian's 64-bit Wine misses its own fonts folder, and without Marlett the close
+    # button of a box shows an "r"; Wine also loads the fonts of the Windows folder.
+    fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    if os.path.isfile(MARLETT) and not os.path.exists(os.path.join(fonts, "marlett.ttf")):
+        shutil.copy(MARLETT, fonts)
     settings = [
         (r"HKCU\Software\Wine\Debug", "RelayInclude", "REG_SZ", "user32.MessageBoxA"),
         (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
