@@ -6,6 +6,8 @@ collect, so one run reports every difference at once, with the run and the machi
 state before and after.
 """
 
+import os
+
 import winemachine as wm
 
 # What the program shows and looks for, in code page 932.
@@ -31,8 +33,21 @@ COPY_XP = b"TOVAK Systems,Inc.QLN8140K_w2kxp.inf"
 INF_DIR = r"C:\windows\inf"
 OTHER_DIR = r"C:\windows\inf\other"
 CLASS_KEY = r"System\CurrentControlSet\Services\Class"
-REGISTRY = [("HKLM", "ENUM"), ("HKLM", CLASS_KEY)]
+# What installing the adapter on 2000/XP adds besides its devices and INF copy.
+PORTS_KEY = r"System\CurrentControlSet\Control\Class\{4D36E978-E325-11CE-BFC1-08002BE10318}"
+SERVICE_KEY = r"System\CurrentControlSet\Services\QLN8140K"
+DRIVERS_DIR = r"C:\windows\system32\drivers"
+REGISTRY = [("HKLM", "ENUM"), ("HKLM", CLASS_KEY), ("HKLM", PORTS_KEY), ("HKLM", SERVICE_KEY)]
 FOLDERS = [INF_DIR, OTHER_DIR]
+
+# The adapter's setup disk (tests/e2e/adapter): its 2000/XP INF, the driver file that
+# the INF copies, and an earlier release of the INF under the same name without the
+# signature line.
+ADAPTER_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "adapter")
+DISK = r"C:\qln8140k"
+DISK_FILES = ["QLN8140K_w2kxp.inf", "qln8140k.sys", r"earlier\QLN8140K_w2kxp.inf"]
+DISK_INF = DISK + "\\" + DISK_FILES[0]
+EARLIER_INF = DISK + "\\" + DISK_FILES[2]
 
 ERROR_FILE_NOT_FOUND = 2
 ERROR_ACCESS_DENIED = 5
@@ -121,6 +136,8 @@ class Case:
         with the system texts of `codes` for the expected failure boxes."""
         self.before = self.machine.snapshot(REGISTRY, FOLDERS, codes, before=commands)
         self.errtexts.update(self.before.errtexts)
+        self.equal(self.before.version, wm.VERSIONS[self.machine.windows_version],
+                   "arranged: what GetVersionExA reports under %s" % self.machine.windows_version)
         return self.before
 
     def inspect(self):
@@ -179,7 +196,8 @@ def _indent(text):
 
 def _comparable(state):
     return {
-        "devices": sorted((d.instance_id.lower(), d.hwid_bytes, d.error) for d in state.devices),
+        "devices": sorted((d.instance_id.lower(), d.hwid_bytes, d.error, d.driver)
+                          for d in state.devices),
         "keys": {r: sorted(k) for r, k in state.keys.items()},
         "values": {r: sorted(v.items()) for r, v in state.values.items()},
         "files": {d: sorted(l.values()) if l is not None else None
@@ -190,11 +208,19 @@ def _comparable(state):
 CASES = {}
 
 
-def case(name, timeout=45):
+def case(name, timeout=45, versions=(None,)):
+    """Registers a case; with `versions` (Wine's names of Windows versions) once for
+    each, named NAME-VERSION, on a machine that plays that version."""
     def register(func):
-        assert name not in CASES, name
-        func.timeout = timeout
-        CASES[name] = func
+        for version in versions:
+            def run(t, version=version):
+                if version and version != t.machine.windows_version:
+                    t.machine.set_windows_version(version)
+                func(t)
+            full = name + ("-" + version if version else "")
+            assert full not in CASES, full
+            run.timeout = timeout
+            CASES[full] = run
         return func
     return register
 
@@ -203,8 +229,15 @@ def case(name, timeout=45):
 # Arrangements.
 
 
-def devadd(*ids, nul_less=False):
-    return ["devadd"] + (["--nul-less"] if nul_less else []) + [i.decode("latin-1") for i in ids]
+def devadd(*ids, nul_less=False, driver=False):
+    """A device record with the hardware IDs `ids`; with `driver`, the adapter's driver
+    installed on it from the setup disk, else planted without one."""
+    return (["devadd"] + (["--nul-less"] if nul_less else [])
+            + (["--driver", DISK_INF] if driver else []) + [i.decode("latin-1") for i in ids])
+
+
+def card(*ids):
+    return devadd(*ids, driver=True)
 
 
 def inf_file(t, n, data, read_only=False):
@@ -215,32 +248,61 @@ def inf_file(t, n, data, read_only=False):
     return [["attrib", path, "21"]] if read_only else []
 
 
-def arrange_installed_xp(t, extra=(), codes=(), read_only_pnf=False, devices=None):
-    """The adapter installed on 2000/XP: a device under the first hardware ID, the
-    signed INF as oem2.inf with its PNF among other oem INFs (with a gap at oem4), a
-    device without hardware IDs and one of another make."""
+# A device without hardware IDs and one of another make.
+OTHER_DEVICES = [devadd(), devadd(b"PCI\\VEN_8086&DEV_1234", b"PCI\\VEN_8086")]
+
+
+def disk_file(name):
+    with open(os.path.join(ADAPTER_DIR, *name.split("\\")), "rb") as f:
+        return f.read()
+
+
+def prepare_xp(t, read_only_disk=False):
+    """A 2000/XP machine before the adapter is installed: other makers' oem INFs (with
+    a gap at oem2 and oem4), an earlier release of the adapter's INF that a setup
+    program copied, and the setup disk in the adapter's folder. Returns the helper
+    commands that make it.
+
+    Wine's SetupCopyOEMInfA keeps an INF's own name while it is free in the INF folder;
+    with the earlier release holding that name, the adapter's INF becomes oemN.inf
+    as it does on Windows."""
     commands = []
     for n in (0, 1, 3, 5):
         commands += inf_file(t, "oem%d.inf" % n, other_inf(n))
         commands += inf_file(t, "oem%d.pnf" % n, b"PNF\0other")
-    commands += inf_file(t, "oem2.inf", SIGNED_INF)
-    commands += inf_file(t, "oem2.pnf", b"PNF\0" + SIGNED_INF[:40], read_only=read_only_pnf)
-    if devices is None:
-        devices = [devadd(ID1)]
-    commands += devices
-    commands += [devadd(), devadd(b"PCI\\VEN_8086&DEV_1234", b"PCI\\VEN_8086")]
-    commands += list(extra)
-    return t.arrange(commands, codes)
+    for name in DISK_FILES:
+        t.machine.write_file(DISK + "\\" + name, disk_file(name))
+        if read_only_disk:
+            commands.append(["attrib", DISK + "\\" + name, "1"])
+    commands.append(["copyinf", EARLIER_INF])
+    return commands
+
+
+def install_xp(cards):
+    """Installing the adapter as its setup program does: the disk's INF handed to
+    Windows, then each card's device record with the driver installed from the disk."""
+    return [["copyinf", DISK_INF]] + list(cards)
+
+
+def arrange_installed_xp(t, extra=(), codes=(), devices=None, read_only_disk=False):
+    """The adapter installed on 2000/XP (by default one card under the first hardware
+    ID) on the machine of prepare_xp, its INF copied as oem2.inf, and then the two
+    other devices."""
+    commands = prepare_xp(t, read_only_disk)
+    commands += install_xp([card(ID1)] if devices is None else devices)
+    state = t.arrange(commands + OTHER_DEVICES + list(extra), codes)
+    t.equal(state.copied_infs, [b"QLN8140K_w2kxp.inf", b"oem2.inf"],
+            "arranged: the INF folder's names for the earlier and the current INF")
+    return state
 
 
 def arrange_98(t, commands=(), codes=()):
-    """A 98 machine: Windows version win98 and an inf\\other folder with a copy of
-    some other INF in it."""
+    """A 98 machine (win98 unless the case chose ME) with an inf\\other folder holding
+    a copy of some other INF."""
     t.machine.write_file(OTHER_DIR + "\\Other Vendor.inf", other_inf(9))
-    t.machine.set_windows_version(wm.W98_VERSION)
-    state = t.arrange(commands, codes)
-    t.equal(state.version[0], 1, "arranged machine reports the 9x platform")
-    return state
+    if t.machine.windows_version not in wm.W9X_VERSIONS:
+        t.machine.set_windows_version(wm.W9X_VERSIONS[0])
+    return t.arrange(commands, codes)
 
 
 def regset(path, name, kind, data):
@@ -288,7 +350,10 @@ HELP_FORMS = {"slash-question": ["/?"], "hyphen-question": ["-?"], "slash-h": ["
 
 def _help_case(args):
     def run(t):
-        arrange_installed_xp(t)
+        if t.machine.windows_version in wm.W9X_VERSIONS:
+            arrange_installed_98(t, enum_device(ENUM1, b"Ports\\0001"))
+        else:
+            arrange_installed_xp(t)
         result = t.run(args, key_after=3.0)
         t.check(result.alive_before_key, "still waiting for a key 3 s after the help appeared")
         t.equal((result.console_before_key or b"").replace(b"\r\n", b"\n"), HELP_TEXT,
@@ -302,25 +367,20 @@ def _help_case(args):
 
 
 for _name, _args in HELP_FORMS.items():
-    case("help-" + _name)(_help_case(_args))
+    case("help-" + _name, versions=wm.VERSIONS if _name == "slash-question" else (None,))(
+        _help_case(_args))
 
 
 # ---------------------------------------------------------------------------
 # Clean machines and ignored arguments.
 
 
-@case("clean-xp")
-def clean_xp(t):
-    t.arrange()
-    result = t.run()
-    t.expect_removal_run(result, [NOT_FOUND], 0)
-    t.inspect()
-    t.expect_unchanged()
-
-
-@case("clean-98")
-def clean_98(t):
-    arrange_98(t, class_keys())
+@case("clean", versions=wm.VERSIONS)
+def clean(t):
+    if t.machine.windows_version in wm.W9X_VERSIONS:
+        arrange_98(t, class_keys())
+    else:
+        t.arrange()
     result = t.run()
     t.expect_removal_run(result, [NOT_FOUND], 0)
     t.inspect()
@@ -386,10 +446,25 @@ def expect_devices_kept(t, instance_ids):
                 "device %s left as it was" % instance_id.decode())
 
 
-@case("xp-typical")
+def expect_installed(t, state, cards):
+    """A real installation: each card's device record with a driver key of the Ports
+    class, and the service the INF adds."""
+    adapter = _ids_of(state, [ID1, ID2])
+    t.equal(len(adapter), cards, "arranged: devices carrying a hardware ID of the adapter")
+    for d in adapter:
+        t.check(d.driver and state.has_key("HKLM", PORTS_KEY + "\\" + d.driver[-4:].decode()),
+                "arranged: a driver key of the Ports class for %r" % d)
+    t.equal((state.value("HKLM", SERVICE_KEY, "Start") or ())[1:], (4, b"\3\0\0\0"),
+            "arranged: the adapter's service, demand-start")
+    copied = t.machine.unix_path(DRIVERS_DIR + "\\" + DISK_FILES[1])
+    t.check(os.path.isfile(copied) and open(copied, "rb").read() == disk_file(DISK_FILES[1]),
+            "arranged: the driver file copied to %s" % DRIVERS_DIR)
+
+
+@case("xp-typical", versions=wm.NT_VERSIONS)
 def xp_typical(t):
     before = arrange_installed_xp(t)
-    t.equal(len(_ids_of(before, [ID1])), 1, "arranged: one device carrying the first ID")
+    expect_installed(t, before, 1)
     result = t.run()
     t.expect_removal_run(result, [REMOVED], 0)
     expect_adapter_gone_xp(t)
@@ -399,7 +474,7 @@ def xp_typical(t):
 
 @case("xp-id-second-in-list")
 def xp_id_second(t):
-    before = arrange_installed_xp(t, devices=[devadd(b"MF\\PCMCIA_SERIAL", ID2)])
+    before = arrange_installed_xp(t, devices=[card(b"MF\\PCMCIA_SERIAL", ID2)])
     t.equal([d.hardware_ids for d in _ids_of(before, [ID2])], [[b"MF\\PCMCIA_SERIAL", ID2]],
             "arranged: the second ID second in a device's list")
     result = t.run()
@@ -409,15 +484,33 @@ def xp_id_second(t):
 
 @case("xp-several-devices")
 def xp_several(t):
-    devices = [devadd(ID1), devadd(ID1), devadd(ID2), devadd(ID2, ID1)]
+    devices = [card(ID1), card(ID1), card(ID2), card(ID2, ID1)]
     devices += [devadd(miss) for miss in NEAR_MISSES]
     before = arrange_installed_xp(t, devices=devices)
-    t.equal(len(_ids_of(before, [ID1, ID2])), 4, "arranged: four devices of the adapter")
+    expect_installed(t, before, 4)
     result = t.run()
     t.expect_removal_run(result, [REMOVED], 0)
     expect_adapter_gone_xp(t)
     # The near misses (devices 5 to 8 of the arrangement) and the two others stay.
     expect_devices_kept(t, before.added_devices[4:])
+
+
+@case("xp-install-uninstall-install")
+def xp_reinstall(t):
+    """After the run the adapter installs again as it did the first time."""
+    fresh = t.machine.snapshot(REGISTRY, FOLDERS, before=prepare_xp(t) + OTHER_DEVICES)
+    first = t.arrange(install_xp([card(ID1)]))
+    expect_installed(t, first, 1)
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    after = t.inspect()
+    # The service and the driver file may stay; device records and INF files may not.
+    for what in ("devices", "files"):
+        t.equal(_comparable(after)[what], _comparable(fresh)[what],
+                "%s after the run against before the first installation" % what)
+    again = t.machine.snapshot(REGISTRY, FOLDERS, before=install_xp([card(ID1)]))
+    t.equal(again.copied_infs, first.copied_infs[-1:], "the INF copy's name the second time")
+    t.equal(_comparable(again), _comparable(first), "the second installation against the first")
 
 
 @case("xp-unended-id-list")
@@ -445,7 +538,8 @@ def xp_inf_only(t):
 
 @case("xp-read-only-inf")
 def xp_read_only_inf(t):
-    before = arrange_installed_xp(t, extra=[["attrib", INF_DIR + "\\oem2.inf", "21"]])
+    # Copied from read-only files, as from a CD, the INF copy is read-only.
+    before = arrange_installed_xp(t, read_only_disk=True)
     t.equal(before.file(INF_DIR, "oem2.inf")[1] & 1, 1, "arranged: oem2.inf read-only")
     result = t.run()
     t.expect_removal_run(result, [REMOVED], 0)
@@ -454,7 +548,8 @@ def xp_read_only_inf(t):
 
 @case("xp-read-only-pnf")
 def xp_read_only_pnf(t):
-    before = arrange_installed_xp(t, read_only_pnf=True, codes=[ERROR_ACCESS_DENIED])
+    before = arrange_installed_xp(t, extra=[["attrib", INF_DIR + "\\oem2.pnf", "21"]],
+                                  codes=[ERROR_ACCESS_DENIED])
     t.equal(before.file(INF_DIR, "oem2.pnf")[1] & 1, 1, "arranged: oem2.pnf read-only")
     result = t.run()
     t.expect_removal_run(
@@ -556,7 +651,7 @@ def expect_copies_gone(t):
             "files left in inf\\other: the other vendor's copy alone")
 
 
-@case("98-typical")
+@case("98-typical", versions=wm.W9X_VERSIONS)
 def w98_typical(t):
     before = arrange_installed_98(t, enum_device(ENUM1, b"Ports\\0001")
                                   + enum_device(ENUM2, b"Ports\\0002")

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""The demonstration behind scripts/demo: a throwaway Wine machine with the adapter
-installed, 8140KUninstall.exe run on it, and what a user and the machine saw.
+"""The demonstration behind scripts/demo: on a throwaway Wine machine the adapter is
+installed by Wine's own Setup API, 8140KUninstall.exe runs, and the adapter is
+installed again; it prints what a user and the machine saw and saves a picture of
+every message box.
 
-  demo.py --exe EXE --tool TOOL [--98] [--headless] [--auto-ok] [--keep]
+  demo.py --exe EXE --tool TOOL [--98] [--headless] [--auto-ok] [--keep] [--pictures DIR]
 
 Without a display (or with --headless) the run gets its own X server and OK is pressed
 on every box. With DISPLAY set, the boxes appear on that display for the user to press
@@ -22,11 +24,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402
 import winemachine as wm  # noqa: E402
 from cases import (  # noqa: E402
-    CLASS_KEY, COPY_98, COPY_XP, ENUM1, ENUM2, ID1, ID2, INF_DIR, OTHER_DIR, REG_SZ,
-    arrange_98, arrange_installed_xp, class_keys, devadd, enum_device, regset,
+    CLASS_KEY, COPY_98, COPY_XP, DRIVERS_DIR, ENUM1, ENUM2, ID1, INF_DIR, OTHER_DIR,
+    PORTS_KEY, REG_SZ, SERVICE_KEY, arrange_98, card, enum_device, install_xp, prepare_xp,
+    regset,
 )
 
 DEMO_DEVICE_PREFIX = b"ROOT\\KALVORE2E\\"
+FOLDERS = cases.FOLDERS + [DRIVERS_DIR]
 
 
 def text(data):
@@ -37,24 +41,24 @@ def say(line=""):
     print(line, flush=True)
 
 
-def arrange_xp(t):
-    """A device under each hardware ID (the second one second in its device's list),
-    the signed INF as oem2.inf with its PNF among other oem INFs, and two devices of
-    other kinds."""
-    return arrange_installed_xp(t, devices=[devadd(ID1), devadd(b"MF\\PCMCIA_SERIAL", ID2)])
-
-
 def arrange_w98(t):
-    """Both IDs in the ENUM key with their driver keys, both INF copies in inf\\other
-    (the 2000/XP one read-only) beside another vendor's."""
-    commands = class_keys()
-    commands += enum_device(ENUM1, b"Ports\\0001") + enum_device(ENUM2, b"Ports\\0002")
-    commands.append(regset(CLASS_KEY + "\\Ports\\0002", "DriverDesc", REG_SZ, b"QLN-8140K\0"))
-    for name in (COPY_98, COPY_XP):
-        path = OTHER_DIR + "\\" + name.decode()
-        t.machine.write_file(path, cases.other_inf(8))
-        if name == COPY_XP:
-            commands.append(["attrib", path, "21"])
+    """What 98 writes when the adapter is installed there, planted: Wine cannot install
+    a driver the 98 way. The card under each hardware ID in the ENUM key, each with its
+    driver key of the Ports class, and the disk's INFs copied into inf\\other under the
+    maker's name (the 2000/XP one read-only, as copied from a CD)."""
+    commands = [regset(CLASS_KEY + "\\Ports", "@", REG_SZ, b"Ports (COM & LPT)\0")]
+    for n, enum in ((1, ENUM1), (2, ENUM2)):
+        driver = CLASS_KEY + "\\Ports\\000%d" % n
+        commands += enum_device(enum, b"Ports\\000%d" % n)
+        commands += [regset(enum + "\\0", name, REG_SZ, data + b"\0") for name, data in (
+            ("DeviceDesc", b"QLN-8140K RS232C PC Card"), ("Mfg", b"TOVAK Systems,Inc."))]
+        commands += [regset(driver, name, REG_SZ, data + b"\0") for name, data in (
+            ("DriverDesc", b"QLN-8140K RS232C PC Card"), ("InfPath", COPY_98),
+            ("InfSection", b"QLN8140K"), ("ProviderName", b"TOVAK Systems,Inc."))]
+    with open(os.path.join(cases.ADAPTER_DIR, cases.DISK_FILES[0]), "rb") as f:
+        t.machine.write_file(OTHER_DIR + "\\" + COPY_XP.decode(), f.read())
+    commands.append(["attrib", OTHER_DIR + "\\" + COPY_XP.decode(), "21"])
+    t.machine.write_file(OTHER_DIR + "\\" + COPY_98.decode(), cases.other_inf(8))
     return arrange_98(t, commands)
 
 
@@ -63,6 +67,11 @@ def show_devices(state):
     for d in mine:
         ids = ", ".join(text(i) for i in d.hardware_ids) or "(no hardware IDs)"
         say("    %-22s %s" % (text(d.instance_id), ids))
+        if d.driver:
+            key = PORTS_KEY + "\\" + text(d.driver).rsplit("\\", 1)[-1]
+            values = ["%s=%s" % (n, text((state.value("HKLM", key, n) or (0, 0, b"?"))[2]
+                                          .rstrip(b"\0"))) for n in ("InfPath", "InfSection")]
+            say("    %-22s driver key %s (%s)" % ("", text(d.driver), ", ".join(values)))
     if not mine:
         say("    (none)")
     say("    and %d devices of Wine's own" % (len(state.devices) - len(mine)))
@@ -83,9 +92,10 @@ def show_keys(state, below):
     if not paths:
         say("    (none)")
     for p in paths:
-        values = [(name, data) for (vpath, _), (name, _, data)
+        values = [(name, kind, data) for (vpath, _), (name, kind, data)
                   in sorted(state.values.get("HKLM", {}).items()) if vpath == p.lower()]
-        shown = ", ".join("%s=%s" % (text(n) or "@", text(d.rstrip(b"\0"))) for n, d in values)
+        shown = ", ".join("%s=%s" % (text(n) or "@", int.from_bytes(d, "little") if k == 4
+                                     else text(d.rstrip(b"\0"))) for n, k, d in values)
         say("    HKLM\\%s%s" % (text(p), "  [" + shown + "]" if shown else ""))
 
 
@@ -101,7 +111,11 @@ def show_machine(state, w98):
         say("  Devices (all classes, present or not):")
         show_devices(state)
         say("  OEM INF files in C:\\windows\\inf:")
-        show_files(state, INF_DIR, lambda n: n.lower().startswith(b"oem"))
+        show_files(state, INF_DIR, lambda n: n.lower().startswith((b"oem", b"qln")))
+        say("  The adapter's service:")
+        show_keys(state, SERVICE_KEY)
+        say("  The driver file in %s:" % DRIVERS_DIR)
+        show_files(state, DRIVERS_DIR, lambda n: n.lower() == b"qln8140k.sys")
 
 
 def gone(before, after):
@@ -128,6 +142,7 @@ def show_run(result):
         say("  Message box %d, caption %s:" % (n, text(box.caption or b"")))
         for line in (box.text or b"").replace(b"\r\n", b"\n").rstrip(b"\n").split(b"\n"):
             say("    | " + text(line))
+        say("    picture: %s" % (os.path.abspath(box.picture) if box.picture else "(none)"))
     if result.timed_out:
         say("  The program did not end within the time limit.")
     else:
@@ -146,6 +161,7 @@ def main():
     parser.add_argument("--auto-ok", action="store_true",
                         help="press OK on the boxes also on a desktop")
     parser.add_argument("--keep", action="store_true", help="keep the Wine machine")
+    parser.add_argument("--pictures", help="folder for the pictures of the boxes")
     args = parser.parse_args()
     sys.stdout.reconfigure(encoding="utf-8")
 
@@ -156,22 +172,30 @@ def main():
                      log=lambda line: None)
     machine = wm.Machine(os.path.join(scratch, "template"), args.tool,
                          workdir=os.path.join(scratch, "machine"), display=display)
+    pictures = args.pictures or tempfile.mkdtemp(prefix="kalvor-demo-pictures-")
+    os.makedirs(pictures, exist_ok=True)
     ok = False
     try:
         t = cases.Case("demo", machine, args.exe)
-        before = arrange_w98(t) if args.w98 else arrange_xp(t)
-        kind = "Windows 98" if args.w98 else "Windows 2000/XP"
-        say()
-        say("== %s machine with the QLN-8140K adapter installed" % kind)
+        if args.w98:
+            say()
+            say("== Windows 98 machine with the QLN-8140K adapter installed (as 98 writes it)")
+            before = arrange_w98(t)
+        else:
+            machine.tool(*prepare_xp(t) + cases.OTHER_DEVICES)
+            say()
+            say("== Windows XP machine: installing the QLN-8140K adapter from its disk")
+            say("   (SetupCopyOEMInfA, then a device record registered and its driver installed)")
+            before = machine.snapshot(cases.REGISTRY, FOLDERS, before=install_xp([card(ID1)]))
         show_machine(before, args.w98)
         say()
         say("== Running 8140KUninstall.exe (no arguments)")
         if display and not args.auto_ok:
             say("  (press OK on each box on your display)")
         result = machine.run(args.exe, timeout=600 if display and not args.auto_ok else 60,
-                             dismiss=display is None or args.auto_ok)
+                             dismiss=display is None or args.auto_ok, pictures=pictures)
         show_run(result)
-        after = machine.snapshot(cases.REGISTRY, cases.FOLDERS)
+        after = machine.snapshot(cases.REGISTRY, FOLDERS)
         say()
         say("== The machine after the run")
         show_machine(after, args.w98)
@@ -180,6 +204,16 @@ def main():
         for line in gone(before, after):
             say("    " + line)
         ok = not result.timed_out
+        if not args.w98:
+            say()
+            say("== Installing the adapter again")
+            again = machine.snapshot(cases.REGISTRY, FOLDERS, before=install_xp([card(ID1)]))
+            show_machine(again, False)
+            same = again.copied_infs[-1:] == before.copied_infs[-1:]
+            drivers = [d for d in again.devices if d.driver and ID1 in d.hardware_ids]
+            say("  The INF copy is %s again: %s; device records with a driver: %d" % (
+                text(again.copied_infs[-1]), "yes" if same else "NO", len(drivers)))
+            ok = ok and same and len(drivers) == 1
     finally:
         machine.close(keep=args.keep)
         if args.keep:

@@ -21,6 +21,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import zlib
 
 # Wine's 32-bit loader is an i386 program. Some x86-64 kernels run 64-bit user code only
 # (an i386 execve fails with ENOEXEC); there the machines are 64-bit Wine prefixes and the
@@ -57,10 +58,14 @@ LOCALE = "ja_JP.UTF-8"
 # download dialog would stall a headless run.
 BASE_OVERRIDES = "mscoree,mshtml="
 
-NT_VERSION = "winxp"
-W98_VERSION = "win98"
+# The Windows versions the program is for, as Wine names them, with what GetVersionExA
+# reports under each: platform, major and minor version.
+VERSIONS = {"winxp": (2, 5, 1), "win2k": (2, 5, 0), "win98": (1, 4, 10), "winme": (1, 4, 90)}
+NT_VERSIONS = ("winxp", "win2k")
+W9X_VERSIONS = ("win98", "winme")
 
 CAPTION_TO_DISMISS = "Kalvor"
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"
 
 
 class WineError(Exception):
@@ -92,7 +97,8 @@ def wine_env(prefix, display=None, debug="-all", overrides=None):
 
 def boot_template(prefix, headless=True, log=print):
     """Boots a fresh 32-bit prefix at `prefix` and prepares it for the runs:
-    MessageBoxA in the relay log, and no crash dialog that would wait for a click.
+    MessageBoxA in the relay log, no crash dialog that would wait for a click, and
+    Windows XP as the version every program sees unless a case chooses another.
 
     Headless, Wine's windows are left unmanaged: with no window manager on the X server,
     Wine would otherwise wait two seconds for one at every box that closes."""
@@ -103,9 +109,18 @@ def boot_template(prefix, headless=True, log=print):
     started = time.monotonic()
     subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    # Debian's 64-bit Wine misses its own fonts folder, and without Marlett the close
+    # button of a box shows an "r"; Wine also loads the fonts of the Windows folder.
+    fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    if os.path.isfile(MARLETT) and not os.path.exists(os.path.join(fonts, "marlett.ttf")):
+        shutil.copy(MARLETT, fonts)
     settings = [
         (r"HKCU\Software\Wine\Debug", "RelayInclude", "REG_SZ", "user32.MessageBoxA"),
         (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
+        (r"HKCU\Software\Wine", "Version", "REG_SZ", NT_VERSIONS[0]),
+        # The Japanese face Wine looks for in a box, taken from the IPA font that
+        # scripts/install-deps installs, so that a box's picture reads properly.
+        (r"HKCU\Software\Wine\Fonts\Replacements", "MS UI Gothic", "REG_SZ", "IPAPGothic"),
     ]
     if headless:
         settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"))
@@ -191,10 +206,11 @@ def _bytes(text):
 
 
 class Device:
-    def __init__(self, instance_id, hwid_bytes, error):
+    def __init__(self, instance_id, hwid_bytes, error, driver=None):
         self.instance_id = instance_id
         self.hwid_bytes = hwid_bytes  # None when the query failed
         self.error = error  # the query's error code, or None
+        self.driver = driver  # the driver key below the Class key, None without a driver
 
     @property
     def hardware_ids(self):
@@ -203,8 +219,9 @@ class Device:
     def __repr__(self):
         if self.hwid_bytes is None:
             return "%s (no hardware IDs: error %d)" % (self.instance_id.decode("cp932"), self.error)
-        return "%s %s" % (self.instance_id.decode("cp932"),
-                          [i.decode("cp932", "replace") for i in self.hardware_ids])
+        return "%s %s%s" % (self.instance_id.decode("cp932"),
+                            [i.decode("cp932", "replace") for i in self.hardware_ids],
+                            " driver " + self.driver.decode("cp932") if self.driver else "")
 
 
 class State:
@@ -220,6 +237,7 @@ class State:
         self.errtexts = {}  # code -> bytes or None
         self.windir = None
         self.added_devices = []  # instance IDs that devadd created
+        self.copied_infs = []  # names that copyinf's copies got in the INF folder
         self.loadlib = {}  # DLL name -> None when it loads, else the error code
 
     # -- queries used by the cases --
@@ -295,10 +313,13 @@ def parse_tool_output(text, state=None):
         elif tag == "DEVADD":
             state.added_devices.append(unhex(f[1]))
         elif tag == "DEV":
+            driver = unhex(f[4]) or None
             if f[2] == "OK":
-                state.devices.append(Device(unhex(f[1]), unhex(f[3]), None))
+                state.devices.append(Device(unhex(f[1]), unhex(f[3]), None, driver))
             else:
-                state.devices.append(Device(unhex(f[1]), None, int(f[3])))
+                state.devices.append(Device(unhex(f[1]), None, int(f[3]), driver))
+        elif tag == "COPYINF":
+            state.copied_infs.append(unhex(f[1]))
         elif tag == "ROOT":
             current_root = f[1]
             state.keys.setdefault(current_root, {})
@@ -444,6 +465,7 @@ class Box:
         self.console = console  # console output bytes when the box was called
         self.returned = None  # MessageBoxA's return value once dismissed
         self.window = None  # X window that OK was pressed on
+        self.picture = None  # PNG of the box as shown, when the run took pictures
 
     def text_is(self, expected):
         if self.text is None:
@@ -539,7 +561,7 @@ class Machine:
         else:
             self.xvfb = Xvfb()
             self.display = self.xvfb.display
-        self.windows_version = None
+        self.windows_version = NT_VERSIONS[0]
         self.keeper = None
         self.start_keeper()
 
@@ -616,7 +638,7 @@ class Machine:
 
     # -- running a program as a user would ----------------------------------
     def run(self, exe, args=(), timeout=60.0, key_after=None, stdin_terminal=True,
-            dismiss=True, overrides=None):
+            dismiss=True, overrides=None, pictures=None):
         """Runs `exe` with `args` and waits for it to end.
 
         Standard output and standard error are pipes, so nothing that the program
@@ -628,7 +650,8 @@ class Machine:
         program's first console output (or at the latest after 2 * key_after seconds).
         A program still running after `timeout` seconds is ended and the result says
         so, with everything seen until then. `overrides` are Wine DLL overrides for
-        this run alone."""
+        this run alone. With `pictures` (a folder), each box is saved there as
+        box-N.png just before OK is pressed on it."""
         result = RunResult([a if isinstance(a, str) else a.decode("latin-1") for a in args])
         argv = [WINE, os.path.abspath(exe)] + result.args
         master = slave = None
@@ -681,19 +704,25 @@ class Machine:
                 result.console += _drain(out_fd)
                 if first_output is None and result.console:
                     first_output = time.monotonic()
-                if open_box is not None and dismiss and time.monotonic() >= next_press:
+                if open_box is not None and (dismiss or pictures) and \
+                        time.monotonic() >= next_press:
                     if open_box.window is None:
                         open_box.window = self._find_box_window(open_box)
                         # A window just mapped may not take keys yet: a moment's grace,
                         # or, when not mapped yet, a look again shortly.
                         next_press = time.monotonic() + (0.3 if open_box.window else 0.1)
                     else:
-                        # Only ever the box's own window, so that a press that lands
-                        # late can never dismiss the next box unseen.
-                        self._press_return(open_box.window)
-                        result.notes.append("%.1f s: OK pressed on window %s" % (
-                            time.monotonic() - started, open_box.window))
-                        next_press = time.monotonic() + 0.5
+                        if pictures and open_box.picture is None:
+                            open_box.picture = os.path.join(
+                                pictures, "box-%d.png" % len(result.boxes))
+                            self.picture(open_box.window, open_box.picture)
+                        next_press = time.monotonic() + (0.5 if dismiss else timeout)
+                        if dismiss:
+                            # Only ever the box's own window, so that a press that lands
+                            # late can never dismiss the next box unseen.
+                            self._press_return(open_box.window)
+                            result.notes.append("%.1f s: OK pressed on window %s" % (
+                                time.monotonic() - started, open_box.window))
                 if key_after is not None and not key_sent and master is not None:
                     now = time.monotonic()
                     if (first_output is not None and now - first_output >= key_after) or \
@@ -736,6 +765,37 @@ class Machine:
             if found:
                 return found[-1].decode()
         return None
+
+    def picture(self, window, path):
+        """Saves an X window as a PNG, as it shows on the screen (xwd's ZPixmap dump
+        of a true-colour window, written out as 8-bit RGB)."""
+        dump = subprocess.run(["xwd", "-silent", "-id", window], env=self.env(),
+                              stdout=subprocess.PIPE, timeout=30, check=True).stdout
+        head = [int.from_bytes(dump[i:i + 4], "big") for i in range(0, 100, 4)]
+        size, width, height, order, bpp, line = (head[0], head[4], head[5], head[7],
+                                                 head[11], head[12])
+        masks = head[14:17]
+        start = size + 12 * head[19]
+        step = bpp // 8
+        rows = bytearray()
+        for y in range(height):
+            rows.append(0)
+            row = dump[start + y * line:start + y * line + width * step]
+            for x in range(0, width * step, step):
+                pixel = int.from_bytes(row[x:x + step], "little" if order == 0 else "big")
+                for mask in masks:
+                    shift = (mask & -mask).bit_length() - 1
+                    rows.append(((pixel & mask) >> shift) * 255 // (mask >> shift))
+
+        def chunk(kind, data):
+            return (len(data).to_bytes(4, "big") + kind + data
+                    + zlib.crc32(kind + data).to_bytes(4, "big"))
+
+        with open(path, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n"
+                    + chunk(b"IHDR", width.to_bytes(4, "big") + height.to_bytes(4, "big")
+                            + bytes([8, 2, 0, 0, 0]))
+                    + chunk(b"IDAT", zlib.compress(bytes(rows))) + chunk(b"IEND", b""))
 
     def _press_return(self, window):
         """Return on the box's OK button, as a user pressing OK would."""

@@ -16,12 +16,16 @@
  *   windir                           WINDIR <hex>
  *   errtext CODE [FLAGS]             ERRTEXT <code> <hex of FormatMessageA text|->, with
  *                                    the uninstaller's flags (1300) or FLAGS (hex)
- *   devadd [--nul-less] [ID...]      DEVADD <hex instance id>
+ *   devadd [--nul-less] [--driver INF] [ID...]   DEVADD <hex instance id>
  *       A root-enumerated device in the Ports class with the given hardware-ID
- *       list; with no ID it has no HardwareID property at all; --nul-less
- *       stores the list without its terminating NULs (the last string unended).
- *   devlist                          DEV <hex instance id> OK <hex list bytes>
- *                                    DEV <hex instance id> ERR <code>
+ *       list, registered (DIF_REGISTERDEVICE); with no ID it has no HardwareID
+ *       property at all; --nul-less stores the list without its terminating NULs
+ *       (the last string unended); --driver installs the best driver that INF
+ *       offers for it, as a setup program does from its disk.
+ *   copyinf INF                      COPYINF <hex name of the copy in the INF folder>
+ *       SetupCopyOEMInfA, as a setup program hands its INF to Windows.
+ *   devlist                          DEV <hex instance id> OK <hex list bytes> <hex driver key>
+ *                                    DEV <hex instance id> ERR <code> <hex driver key>
  *       Every device the Setup API knows, over all classes, present or not.
  *   regkey ROOT PATH                 REGKEY <hex path>
  *   regset ROOT PATH NAME TYPE HEX   REGSET <hex path> <hex name>
@@ -161,12 +165,18 @@ static int cmd_errtext(const char *arg, const char *flags)
 static decltype(&SetupDiCreateDeviceInfoList) pCreateDeviceInfoList;
 static decltype(&SetupDiCreateDeviceInfoA) pCreateDeviceInfoA;
 static decltype(&SetupDiSetDeviceRegistryPropertyA) pSetDeviceRegistryPropertyA;
-static decltype(&SetupDiRegisterDeviceInfo) pRegisterDeviceInfo;
 static decltype(&SetupDiGetDeviceInstanceIdA) pGetDeviceInstanceIdA;
 static decltype(&SetupDiDestroyDeviceInfoList) pDestroyDeviceInfoList;
 static decltype(&SetupDiGetClassDevsA) pGetClassDevsA;
 static decltype(&SetupDiEnumDeviceInfo) pEnumDeviceInfo;
 static decltype(&SetupDiGetDeviceRegistryPropertyA) pGetDeviceRegistryPropertyA;
+static decltype(&SetupDiCallClassInstaller) pCallClassInstaller;
+static decltype(&SetupDiGetDeviceInstallParamsA) pGetDeviceInstallParamsA;
+static decltype(&SetupDiSetDeviceInstallParamsA) pSetDeviceInstallParamsA;
+static decltype(&SetupDiBuildDriverInfoList) pBuildDriverInfoList;
+static decltype(&SetupDiSelectBestCompatDrv) pSelectBestCompatDrv;
+static decltype(&SetupDiInstallDevice) pInstallDevice;
+static decltype(&SetupCopyOEMInfA) pCopyOEMInfA;
 
 template <typename F>
 static bool resolve(HMODULE dll, F &f, const char *name)
@@ -185,12 +195,18 @@ static int load_setupapi(void)
     if (!resolve(dll, pCreateDeviceInfoList, "SetupDiCreateDeviceInfoList") ||
         !resolve(dll, pCreateDeviceInfoA, "SetupDiCreateDeviceInfoA") ||
         !resolve(dll, pSetDeviceRegistryPropertyA, "SetupDiSetDeviceRegistryPropertyA") ||
-        !resolve(dll, pRegisterDeviceInfo, "SetupDiRegisterDeviceInfo") ||
         !resolve(dll, pGetDeviceInstanceIdA, "SetupDiGetDeviceInstanceIdA") ||
         !resolve(dll, pDestroyDeviceInfoList, "SetupDiDestroyDeviceInfoList") ||
         !resolve(dll, pGetClassDevsA, "SetupDiGetClassDevsA") ||
         !resolve(dll, pEnumDeviceInfo, "SetupDiEnumDeviceInfo") ||
-        !resolve(dll, pGetDeviceRegistryPropertyA, "SetupDiGetDeviceRegistryPropertyA"))
+        !resolve(dll, pGetDeviceRegistryPropertyA, "SetupDiGetDeviceRegistryPropertyA") ||
+        !resolve(dll, pCallClassInstaller, "SetupDiCallClassInstaller") ||
+        !resolve(dll, pGetDeviceInstallParamsA, "SetupDiGetDeviceInstallParamsA") ||
+        !resolve(dll, pSetDeviceInstallParamsA, "SetupDiSetDeviceInstallParamsA") ||
+        !resolve(dll, pBuildDriverInfoList, "SetupDiBuildDriverInfoList") ||
+        !resolve(dll, pSelectBestCompatDrv, "SetupDiSelectBestCompatDrv") ||
+        !resolve(dll, pInstallDevice, "SetupDiInstallDevice") ||
+        !resolve(dll, pCopyOEMInfA, "SetupCopyOEMInfA"))
         return fail("GetProcAddress(setupapi.dll)", GetLastError());
     loaded = 1;
     return 0;
@@ -216,15 +232,23 @@ static const GUID ports_class = {0x4d36e978, 0xe325, 0x11ce,
 static int cmd_devadd(int argc, char **argv)
 {
     int nul_less = 0, i, first = 0;
+    const char *driver_inf = NULL;
     size_t size = 0, pos = 0;
     unsigned char *list;
     HDEVINFO set;
     SP_DEVINFO_DATA dev;
     char id[512];
 
-    if (argc > 0 && strcmp(argv[0], "--nul-less") == 0) {
-        nul_less = 1;
-        first = 1;
+    for (;;) {
+        if (first < argc && strcmp(argv[first], "--nul-less") == 0) {
+            nul_less = 1;
+            first++;
+        } else if (first + 1 < argc && strcmp(argv[first], "--driver") == 0) {
+            driver_inf = argv[first + 1];
+            first += 2;
+        } else {
+            break;
+        }
     }
     for (i = first; i < argc; i++) size += strlen(argv[i]) + 1;
     list = (unsigned char *)calloc(size + 2, 1);
@@ -250,8 +274,25 @@ static int cmd_devadd(int argc, char **argv)
     if (argc > first &&
         !pSetDeviceRegistryPropertyA(set, &dev, SPDRP_HARDWAREID, list, (DWORD)size))
         return fail("SetupDiSetDeviceRegistryPropertyA", GetLastError());
-    if (!pRegisterDeviceInfo(set, &dev, 0, NULL, NULL, NULL))
-        return fail("SetupDiRegisterDeviceInfo", GetLastError());
+    if (!pCallClassInstaller(DIF_REGISTERDEVICE, set, &dev))
+        return fail("DIF_REGISTERDEVICE", GetLastError());
+    if (driver_inf) {
+        /* Only the disk's INF is searched, as when the user points the wizard at it. */
+        SP_DEVINSTALL_PARAMS_A params;
+        memset(&params, 0, sizeof params);
+        params.cbSize = sizeof params;
+        if (!pGetDeviceInstallParamsA(set, &dev, &params))
+            return fail("SetupDiGetDeviceInstallParamsA", GetLastError());
+        params.Flags |= DI_ENUMSINGLEINF;
+        snprintf(params.DriverPath, sizeof params.DriverPath, "%s", driver_inf);
+        if (!pSetDeviceInstallParamsA(set, &dev, &params))
+            return fail("SetupDiSetDeviceInstallParamsA", GetLastError());
+        if (!pBuildDriverInfoList(set, &dev, SPDIT_COMPATDRIVER))
+            return fail("SetupDiBuildDriverInfoList", GetLastError());
+        if (!pSelectBestCompatDrv(set, &dev))
+            return fail("SetupDiSelectBestCompatDrv", GetLastError());
+        if (!pInstallDevice(set, &dev)) return fail("SetupDiInstallDevice", GetLastError());
+    }
     if (!pGetDeviceInstanceIdA(set, &dev, id, sizeof id, NULL))
         return fail("SetupDiGetDeviceInstanceIdA", GetLastError());
     pDestroyDeviceInfoList(set);
@@ -260,6 +301,30 @@ static int cmd_devadd(int argc, char **argv)
     put_hex_str(id);
     fputs("\n", stdout);
     return 0;
+}
+
+static int cmd_copyinf(const char *inf)
+{
+    char dest[MAX_PATH];
+    char *name = NULL;
+    if (!pCopyOEMInfA(inf, NULL, SPOST_PATH, 0, dest, sizeof dest, NULL, &name))
+        return fail("SetupCopyOEMInfA", GetLastError());
+    fputs("COPYINF ", stdout);
+    put_hex_str(name ? name : dest);
+    fputs("\n", stdout);
+    return 0;
+}
+
+/* The device's driver key below the Class key, "-" when it has none. */
+static void put_driver_key(HDEVINFO set, SP_DEVINFO_DATA *dev)
+{
+    char key[256];
+    fputs(" ", stdout);
+    if (pGetDeviceRegistryPropertyA(set, dev, SPDRP_DRIVER, NULL, (BYTE *)key, sizeof key, NULL))
+        put_hex_str(key);
+    else
+        fputs("-", stdout);
+    fputs("\n", stdout);
 }
 
 static int cmd_devlist(void)
@@ -285,13 +350,14 @@ static int cmd_devlist(void)
                                                           need, &need)) {
                 fputs(" OK ", stdout);
                 put_hex(buf, need);
-                fputs("\n", stdout);
+                put_driver_key(set, &dev);
                 free(buf);
                 continue;
             }
             free(buf);
         }
-        printf(" ERR %lu\n", (unsigned long)GetLastError());
+        printf(" ERR %lu", (unsigned long)GetLastError());
+        put_driver_key(set, &dev);
     }
     pDestroyDeviceInfoList(set);
     return 0;
@@ -445,6 +511,7 @@ static int run_command(int argc, char **argv)
     if (!strcmp(c, "errtext") && argc == 2) return cmd_errtext(argv[1], "1300");
     if (!strcmp(c, "errtext") && argc == 3) return cmd_errtext(argv[1], argv[2]);
     if (!strcmp(c, "devadd")) return load_setupapi() ? 2 : cmd_devadd(argc - 1, argv + 1);
+    if (!strcmp(c, "copyinf") && argc == 2) return load_setupapi() ? 2 : cmd_copyinf(argv[1]);
     if (!strcmp(c, "devlist") && argc == 1) return load_setupapi() ? 2 : cmd_devlist();
     if (!strcmp(c, "loadlib") && argc == 2) return cmd_loadlib(argv[1]);
     if (!strcmp(c, "regkey") && argc == 3 && root_key(argv[1])) return cmd_regkey(argv[1], argv[2]);
