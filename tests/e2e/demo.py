@@ -55,8 +55,7 @@ def arrange_w98(t):
         commands += [regset(driver, name, REG_SZ, data + b"\0") for name, data in (
             ("DriverDesc", b"QLN-8140K RS232C PC Card"), ("InfPath", COPY_98),
             ("InfSection", b"QLN8140K"), ("ProviderName", b"TOVAK Systems,Inc."))]
-    with open(os.path.join(cases.ADAPTER_DIR, cases.DISK_FILES[0]), "rb") as f:
-        t.machine.write_file(OTHER_DIR + "\\" + COPY_XP.decode(), f.read())
+    t.machine.write_file(OTHER_DIR + "\\" + COPY_XP.decode(), cases.disk_file(cases.DISK_FILES[0]))
     commands.append(["attrib", OTHER_DIR + "\\" + COPY_XP.decode(), "21"])
     t.machine.write_file(OTHER_DIR + "\\" + COPY_98.decode(), cases.other_inf(8))
     return arrange_98(t, commands)

@@ -50,7 +50,7 @@ def runs_i386():
 
 
 ARCH = "win32" if runs_i386() else "win64"
-WINE = "wine" if ARCH == "win32" else WINE64
+WINE = WINE32 if ARCH == "win32" else WINE64
 
 # Wine takes its ANSI code page from the locale: ja_JP gives code page 932.
 LOCALE = "ja_JP.UTF-8"
@@ -84,10 +84,7 @@ def wine_env(prefix, display=None, debug="-all", overrides=None):
         LANG=LOCALE,
         WINEDLLOVERRIDES=BASE_OVERRIDES + (";" + overrides if overrides else ""),
     )
-    if ARCH == "win64":
-        env["WINELOADER"] = WINE64
-    else:
-        env.pop("WINELOADER", None)
+    env["WINELOADER"] = WINE
     if display:
         env["DISPLAY"] = display
     else:
@@ -96,7 +93,7 @@ def wine_env(prefix, display=None, debug="-all", overrides=None):
 
 
 def boot_template(prefix, headless=True, log=print):
-    """Boots a fresh 32-bit prefix at `prefix` and prepares it for the runs:
+    """Boots a fresh prefix (32-bit, or 64-bit where ARCH says so) at `prefix` and prepares it for the runs:
     MessageBoxA in the relay log, no crash dialog that would wait for a click, and
     Windows XP as the version every program sees unless a case chooses another.
 
