@@ -27,8 +27,9 @@ struct ScanOutcome {
 };
 
 // Runs ParseCommandLine in a child process, since the help ends the process.
-ScanOutcome Scan(std::vector<std::string> arguments, int keys = 1) {
-    arguments.insert(arguments.begin(), "8140KUninstall.exe");
+ScanOutcome Scan(std::vector<std::string> arguments, int keys = 1,
+                 const std::string& program = "8140KUninstall.exe") {
+    arguments.insert(arguments.begin(), program);
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0) {
         ADD_FAILURE() << "pipe";
@@ -110,12 +111,16 @@ TEST_F(CommandLineTest, HelpSwitchAfterOtherArgumentsStillActsAndLaterOnesAreNot
 }
 
 TEST_F(CommandLineTest, OtherArgumentsHaveNoEffect) {
-    for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{}, {"?"}, {"/"}, {"/x"}, {"/F"}, {""}, {"/xh"}, {"/x", "/F", "?"}}) {
-        ScanOutcome outcome = Scan(arguments);
-        EXPECT_FALSE(outcome.exited) << arguments.size();
-        EXPECT_EQ("", outcome.console);
-        EXPECT_EQ(1, outcome.keysLeft);
+    // Nor does the program's own name, whatever its second byte: started as
+    // "Shared\8140KUninstall.exe" the run still removes.
+    for (const char* program : {"8140KUninstall.exe", "Shared\\8140KUninstall.exe", "SH\\8140KUninstall.exe", "/?"}) {
+        for (const std::vector<std::string>& arguments :
+             std::vector<std::vector<std::string>>{{}, {"?"}, {"/"}, {"/x"}, {"/F"}, {""}, {"/xh"}, {"/x", "/F", "?"}}) {
+            ScanOutcome outcome = Scan(arguments, 1, program);
+            EXPECT_FALSE(outcome.exited) << program << " and " << arguments.size() << " arguments";
+            EXPECT_EQ("", outcome.console);
+            EXPECT_EQ(1, outcome.keysLeft);
+        }
     }
 }
 
