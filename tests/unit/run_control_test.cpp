@@ -219,20 +219,24 @@ TEST_F(RemovalRunTest, AnyFailureBoxMakesTheExitStatusOne) {
     struct Case {
         const char* what;
         Sim::Op op;
+        Win::DWORD code;
         std::vector<std::string> failures;
     };
     const Case cases[] = {
-        {"no device set, twice", Sim::Op::GetClassDevs,
+        {"no device set, twice", Sim::Op::GetClassDevs, 5,
          {FailureText("GetClassDevs()", 5, denied), FailureText("GetClassDevs()", 5, denied)}},
         // The refused device is the only match: nothing was removed, and one box was shown.
-        {"the only match refused", Sim::Op::CallClassInstaller,
+        {"the only match refused", Sim::Op::CallClassInstaller, 5,
          {FailureText("CallClassInstaller(REMOVE)", 5, denied)}},
+        // A code without a system text gives the short box, which counts all the same.
+        {"the only match refused, no system text", Sim::Op::CallClassInstaller, 32,
+         {"CallClassInstaller(REMOVE) FAILURE: (0x00000020)\n"}},
     };
     for (const Case& c : cases) {
         NewMachine();
         SCOPED_TRACE(c.what);
         int device = Sim::AddDeviceWithIds({FirstHardwareId});
-        Sim::Fail(c.op, 5);
+        Sim::Fail(c.op, c.code);
 
         EXPECT_EQ(1, RunRemoval());
 
