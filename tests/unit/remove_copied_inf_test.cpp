@@ -78,7 +78,9 @@ TEST_F(CopiedInfTest, UnusableWindowsDirectoryIsReportedAndNothingIsTouched) {
         unsigned code;
         const char* systemText;
     };
-    const std::string longDirectory = "C:\\" + std::string(220, 'W');
+    // 215 bytes: with a separator, inf\other\ and the 30-byte name, the path and its NUL
+    // would need 257 bytes.
+    const std::string longDirectory = "C:\\" + std::string(212, 'W');
     const Case cases[] = {
         {"unreadable", "C:\\WINDOWS", true, 8,
          "Not enough storage is available to process this command.\r\n"},
@@ -105,12 +107,21 @@ TEST_F(CopiedInfTest, UnusableWindowsDirectoryIsReportedAndNothingIsTouched) {
     }
 }
 
-TEST_F(CopiedInfTest, RootWindowsDirectoryGetsNoSecondBackslash) {
-    Sim::SetWindowsDirectory("C:\\");
-    Sim::AddFile("C:\\inf\\other\\" + CopyName, "x");
-    EXPECT_EQ(0, RemoveCopiedInf(CopyName.c_str()));
-    EXPECT_EQ(Sim::CallsOf("DeleteFileA"),
-              std::vector<std::string>{"C:\\inf\\other\\" + CopyName});
+TEST_F(CopiedInfTest, RootGetsNoSecondBackslashAndTheLongestDirectoryThatFitsIsUsed) {
+    const std::string longest = "C:\\" + std::string(211, 'W');
+    const std::pair<std::string, std::string> rows[] = {
+        {"C:\\", "C:\\inf\\other\\" + CopyName},
+        // 214 bytes: the path's 255 bytes and its NUL just fill the buffer.
+        {longest, longest + "\\inf\\other\\" + CopyName},
+    };
+    for (const auto& [directory, path] : rows) {
+        NewMachine();
+        Sim::SetWindowsDirectory(directory);
+        Sim::AddFile(path, "x");
+        EXPECT_EQ(0, RemoveCopiedInf(CopyName.c_str()));
+        EXPECT_EQ(Sim::CallsOf("DeleteFileA"), std::vector<std::string>{path});
+        EXPECT_TRUE(Sim::Boxes().empty());
+    }
 }
 
 // The whole 98/ME run, with the adapter's own IDs and copy names as installed.
