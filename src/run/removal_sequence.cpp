@@ -22,14 +22,15 @@ int RunRemoval() {
     Win::WriteStdout(StartLineText);
     PutTarget(DeviceIdBuffer, FirstHardwareId);
 
-    // Zero-filled, so that a failed query leaves platform ID 0 and takes the 9x branch
-    // instead of reading whatever the stack held.
+    // A failed query leaves the record undefined, whatever it held before, so only a
+    // successful one is read; a failure takes the 9x branch.
     Win::OSVERSIONINFOA version;
     std::memset(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;
-    Win::GetVersionExA(&version);
+    const bool ntFamily =
+        Win::GetVersionExA(&version) && version.dwPlatformId == Win::VER_PLATFORM_WIN32_NT;
 
-    if (version.dwPlatformId == Win::VER_PLATFORM_WIN32_NT) {
+    if (ntFamily) {
         RemoveDevicesByHardwareId(DeviceIdBuffer);
         PutTarget(DeviceIdBuffer, SecondHardwareId);
         RemoveDevicesByHardwareId(DeviceIdBuffer);
