@@ -75,6 +75,10 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
     Log("GetVersionExA");
     if (!info) Unmodelled("GetVersionExA without a record");
     if (DWORD code = Injected(Sim::Op::GetVersionEx)) {
+        // A failed call leaves its record undefined. Junk whose platform ID reads as NT
+        // makes a caller that trusts the record anyway take the wrong branch.
+        std::memset(info, 0xA5, sizeof *info);
+        info->dwPlatformId = VER_PLATFORM_WIN32_NT;
         M().lastError = code;
         return FALSE;
     }

@@ -6,7 +6,8 @@
 // handle, a flag it has no behaviour for, a key read when no key press was queued) ends the
 // process with a message on standard error instead of pretending to succeed. Where Windows
 // is strict it is too: a successful call other than a registry call leaves a junk nonzero
-// last-error value, and a device record counts only as SetupDiEnumDeviceInfo filled it.
+// last-error value, a failed GetVersionExA leaves junk in its record (with a platform ID
+// that reads as NT), and a device record counts only as SetupDiEnumDeviceInfo filled it.
 //
 // Registry paths are relative to HKEY_LOCAL_MACHINE ("ENUM\\PCMCIA\\..."); file paths are
 // full Windows paths ("C:\\WINDOWS\\inf\\oem0.inf"). Both compare without regard to ASCII
