@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <cstring>
 
 #include "platform/win.h"
@@ -45,7 +44,7 @@ bool IsDriverKeyName(const char* data, Win::DWORD size) {
 
 int RemoveEnumRegistryEntry(const char* hardwareId) {
     char enumPath[256];
-    const int composed = std::snprintf(enumPath, sizeof enumPath, "ENUM\\%s", hardwareId);
+    const int composed = Win::snprintf(enumPath, sizeof enumPath, "ENUM\\%s", hardwareId);
     // A cut path could name another device's key; an ID this long names none we could open.
     if (composed < 0 || composed >= static_cast<int>(sizeof enumPath)) return 1;
 

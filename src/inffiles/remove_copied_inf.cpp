@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <cstring>
 
 #include "inffiles/windows_directory.h"
@@ -13,7 +12,7 @@ int RemoveCopiedInf(const char* copyName) {
     if (!separator) return 1;
 
     char copyPath[256];
-    const int composed = std::snprintf(copyPath, sizeof copyPath, "%s%s%s%s", windowsDirectory,
+    const int composed = Win::snprintf(copyPath, sizeof copyPath, "%s%s%s%s", windowsDirectory,
                                        separator, otherDirectory, copyName);
     if (composed < 0 || composed >= static_cast<int>(sizeof copyPath)) return 1;
 

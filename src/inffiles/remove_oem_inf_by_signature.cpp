@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <cstring>
 
 #include "inffiles/windows_directory.h"
@@ -27,7 +26,7 @@ int RemoveOemInfBySignature(const char* signature) {
     bool found = false;
     int pathLength = 0;
     for (int number = FirstCandidate; number <= LastCandidate && !found; ++number) {
-        pathLength = std::snprintf(path, sizeof path, "%s%sinf\\oem%d.inf", windowsDirectory,
+        pathLength = Win::snprintf(path, sizeof path, "%s%sinf\\oem%d.inf", windowsDirectory,
                                    separator, number);
         Win::FILE* file = Win::fopen(path, "rb");
         if (!file) continue;  // a missing number does not end the search

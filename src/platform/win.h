@@ -151,6 +151,11 @@ BOOL FindClose(HANDLE search);
 BOOL SetFileAttributesA(const char* fileName, DWORD attributes);
 BOOL DeleteFileA(const char* fileName);
 
+// Formatting, as the C runtime's snprintf: the whole text's length is returned, and a cut
+// text is still terminated. Only %s, %d and %x (with a 0 flag and width) and %% are known;
+// any other conversion gives -1.
+int snprintf(char* buffer, std::size_t size, const char* format, ...);
+
 // Buffered file reading, as the C runtime's fopen, fgets, feof and fclose.
 FILE* fopen(const char* path, const char* mode);
 char* fgets(char* buffer, int size, FILE* file);

@@ -1,5 +1,3 @@
-#include <cstdio>
-
 #include "platform/win.h"
 #include "run/cp932.h"
 #include "run/removal.h"
@@ -45,10 +43,10 @@ int ReportFailure(const char* label) {
     char text[256];
     int needed;
     if (systemText) {
-        needed = std::snprintf(text, sizeof text, "%s FAILURE: (0x%08x)%s\n", label,
+        needed = Win::snprintf(text, sizeof text, "%s FAILURE: (0x%08x)%s\n", label,
                                static_cast<unsigned>(code), systemText);
     } else {
-        needed = std::snprintf(text, sizeof text, "%s FAILURE: (0x%08x)\n", label,
+        needed = Win::snprintf(text, sizeof text, "%s FAILURE: (0x%08x)\n", label,
                                static_cast<unsigned>(code));
     }
     if (needed < 0) text[0] = '\0';

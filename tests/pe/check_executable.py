@@ -5,12 +5,16 @@ and only the functions of import_allowlist.txt, with the version resource the pr
 ships. With --timestamp, the header's time stamp must be that value (the source's, not the
 link time). No absolute path of the build machine may stand in the file: neither the
 directories given with --no-path nor any other that looks like one. The file must stay
-within 64 KiB.
-Usage: check_executable.py [--timestamp SECONDS] [--no-path DIR]... EXE
+within 64 KiB. With --map (ld's link map of the file), every executable section is
+disassembled and each instruction must be one that the 80486 has, so that the program runs
+on every processor that Windows 98, ME, 2000 and XP run on; the data that ld lays into code
+sections (the constructor lists) is found in the map and not decoded.
+Usage: check_executable.py [--timestamp SECONDS] [--no-path DIR]... [--map MAP] EXE
 Prints one line per failed check and exits 1."""
 import argparse
 import os
 import re
+import subprocess
 import sys
 
 import pefile
@@ -162,10 +166,102 @@ def check_size(data):
     return []
 
 
+# Mnemonics as objdump prints them in Intel syntax: the 8086 to 80386 integer set, what the
+# 80486 added, and the x87 set of the 387. CMOVcc, FCOMI, FUCOMI and FCMOVcc (Pentium Pro),
+# CPUID, RDTSC and CMPXCHG8B (Pentium), multi-byte NOPs, MMX and SSE are not here.
+I486 = set("""
+aaa aad aam aas adc add and arpl bound bsf bsr bt btc btr bts call cbw cdq clc cld cli clts
+cmc cmp cmps cmpsb cmpsw cmpsd cwd cwde daa das dec div enter hlt idiv imul in inc ins insb
+insw insd int int3 into iret iretd iretw lahf lar lds lea leave les lfs lgdt lgs lidt lldt lmsw
+lods lodsb lodsw lodsd loop loope loopne lsl lss ltr mov movs movsb movsw movsd movsx movzx
+mul neg nop not or out outs outsb outsw outsd pop popa popad popf popfd popaw popfw push pusha
+pushad pushf pushfd pushaw pushfw rcl rcr ret retf rol ror sahf sal sar sbb scas scasb scasw
+scasd sgdt shl shld shr shrd sidt sldt smsw stc std sti stos stosb stosw stosd str sub test
+verr verw wait fwait xchg xlat xlatb xor
+ja jae jb jbe jc jcxz jecxz je jg jge jl jle jmp jna jnae jnb jnbe jnc jne jng jnge jnl jnle
+jno jnp jns jnz jo jp jpe jpo js jz
+seta setae setb setbe setc sete setg setge setl setle setna setnae setnb setnbe setnc setne
+setng setnge setnl setnle setno setnp setns setnz seto setp setpe setpo sets setz
+bswap cmpxchg xadd invd wbinvd invlpg
+f2xm1 fabs fadd faddp fiadd fbld fbstp fchs fclex fnclex fcom fcomp fcompp fcos fdecstp fdiv
+fdivp fidiv fdivr fdivrp fidivr ffree ficom ficomp fild fincstp finit fninit fist fistp fld
+fld1 fldcw fldenv fldl2e fldl2t fldlg2 fldln2 fldpi fldz fmul fmulp fimul fnop fpatan fprem
+fprem1 fptan frndint frstor fsave fnsave fscale fsin fsincos fsqrt fst fstp fstcw fnstcw
+fstenv fnstenv fstsw fnstsw fsub fsubp fisub fsubr fsubrp fisubr ftst fucom fucomp fucompp
+fxam fxch fxtract fyl2x fyl2xp1
+""".split())
+PREFIXES = {"rep", "repz", "repnz", "repe", "repne", "lock", "data16", "addr16",
+            "cs", "ds", "es", "fs", "gs", "ss"}
+
+# In an executable section ld may lay data: the words of its own script (LONG, as in the
+# constructor lists) and input sections that hold tables, not code.
+MAP_DATA = re.compile(
+    r"^ {16}0x([0-9a-f]+) +0x([0-9a-f]+) (?:BYTE|SHORT|LONG|QUAD|SQUAD) 0x[0-9a-f]+$"
+    r"|^ (?:\.ctors|\.dtors|\.ctor|\.dtor|\.gcc_except_table)\S*\s+0x([0-9a-f]+) +0x([0-9a-f]+)",
+    re.MULTILINE)
+
+
+def code_ranges(pe, map_text):
+    """The virtual address ranges of the executable sections, less the data in them."""
+    data = []
+    for m in MAP_DATA.finditer(map_text):
+        start, size = (m.group(1), m.group(2)) if m.group(1) else (m.group(3), m.group(4))
+        if int(size, 16):
+            data.append((int(start, 16), int(start, 16) + int(size, 16)))
+    ranges = []
+    base = pe.OPTIONAL_HEADER.ImageBase
+    for section in pe.sections:
+        if not section.Characteristics & pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]:
+            continue
+        start = base + section.VirtualAddress
+        end = start + min(section.Misc_VirtualSize, section.SizeOfRawData)
+        for data_start, data_end in sorted(data):
+            if start <= data_start < end:
+                if data_start > start:
+                    ranges.append((start, data_start))
+                start = max(start, data_end)
+        if start < end:
+            ranges.append((start, end))
+    return ranges
+
+
+def check_instructions(exe, map_path, objdump):
+    try:
+        with open(map_path, encoding="utf-8", errors="replace") as f:
+            map_text = f.read()
+    except OSError as error:
+        return [f"cannot read the link map: {error}"]
+    pe = pefile.PE(exe, fast_load=True)
+    problems, count = [], 0
+    for start, end in code_ranges(pe, map_text):
+        listing = subprocess.run(
+            [objdump, "-d", "-M", "intel", f"--start-address=0x{start:x}",
+             f"--stop-address=0x{end:x}", exe],
+            check=True, capture_output=True, text=True).stdout
+        for line in listing.splitlines():
+            fields = line.split("\t")
+            if len(fields) < 3 or not fields[0].strip().endswith(":"):
+                continue  # a heading, or the further bytes of a long instruction
+            words = fields[2].split()
+            while len(words) > 1 and words[0] in PREFIXES:
+                words.pop(0)
+            mnemonic = words[0] if words else "(none)"
+            # The NOP that takes operands (0F 1F) came with the Pentium Pro.
+            if mnemonic not in I486 or (mnemonic == "nop" and len(words) > 1):
+                problems.append(f"0x{fields[0].strip().rstrip(':')}: {fields[2].strip()} "
+                                f"({fields[1].strip()}) is not an 80486 instruction")
+            count += 1
+    if count == 0:
+        problems.append("no instruction found in the executable sections")
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("--timestamp", type=int)
     parser.add_argument("--no-path", action="append", default=[])
+    parser.add_argument("--map", help="ld's link map of EXE: check every instruction")
+    parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("exe")
     args = parser.parse_args()
     exe = args.exe
@@ -178,12 +274,14 @@ def main():
     allowed, problems = read_allowlist(os.path.join(os.path.dirname(__file__), "import_allowlist.txt"))
     problems += check_headers(pe) + check_imports(pe, allowed) + check_version(pe)
     problems += check_reproducible(pe, data, args.timestamp, args.no_path) + check_size(data)
+    if args.map:
+        problems += check_instructions(exe, args.map, args.objdump)
     for problem in problems:
         print(problem)
     if not problems:
         print(f"{exe}: PE32 i386 console program, subsystem 4.0, imports and version resource as expected, "
               f"{len(data)} bytes" + ("" if args.timestamp is None else ", time stamp from the source")
-              + ", no build paths")
+              + ", no build paths" + (", 80486 instructions only" if args.map else ""))
     return 1 if problems else 0
 
 
