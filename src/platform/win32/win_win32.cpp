@@ -6,31 +6,61 @@
 
 #include <conio.h>
 #include <windows.h>
+#include <setupapi.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 static_assert(sizeof(Win::OSVERSIONINFOA) == sizeof(::OSVERSIONINFOA), "OSVERSIONINFOA");
 static_assert(sizeof(Win::WIN32_FIND_DATAA) == sizeof(::WIN32_FIND_DATAA), "WIN32_FIND_DATAA");
 static_assert(sizeof(Win::DWORD) == sizeof(::DWORD), "DWORD");
 static_assert(sizeof(Win::GUID) == sizeof(::GUID), "GUID");
-static_assert(sizeof(Win::SP_DEVINFO_DATA) == 12 + sizeof(::GUID) + sizeof(ULONG_PTR) - 4,
-              "SP_DEVINFO_DATA: 28 bytes in the 32-bit program");
+// The Setup API writes this record; its layout must be the SDK's to the byte.
+static_assert(sizeof(Win::SP_DEVINFO_DATA) == sizeof(::SP_DEVINFO_DATA), "SP_DEVINFO_DATA");
+static_assert(sizeof(::SP_DEVINFO_DATA) == (sizeof(void*) == 4 ? 28 : 32),
+              "SP_DEVINFO_DATA: 28 bytes in the 32-bit program, 32 in the 64-bit one");
+static_assert(offsetof(Win::SP_DEVINFO_DATA, Reserved) == 24 &&
+                  offsetof(::SP_DEVINFO_DATA, Reserved) == 24,
+              "SP_DEVINFO_DATA::Reserved");
 
 namespace {
 
 // The Setup API's device functions are looked up at run time rather than imported, so that
-// the program still starts on a Windows 98/ME whose setupapi.dll does not have them.
+// the program still starts on a Windows 98/ME whose setupapi.dll does not have them. A
+// pointer whose type differs from the SDK's declaration, in its calling convention above
+// all, would call with the wrong stack in the 32-bit program; the compiler checks them.
+typedef HDEVINFO(WINAPI* GetClassDevsFunction)(const ::GUID*, PCSTR, ::HWND, DWORD);
+typedef BOOL(WINAPI* EnumDeviceInfoFunction)(HDEVINFO, DWORD, PSP_DEVINFO_DATA);
+typedef BOOL(WINAPI* GetDeviceRegistryPropertyFunction)(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD,
+                                                        PBYTE, DWORD, PDWORD);
+typedef BOOL(WINAPI* CallClassInstallerFunction)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA);
+typedef BOOL(WINAPI* DestroyDeviceInfoListFunction)(HDEVINFO);
+static_assert(std::is_same<GetClassDevsFunction, decltype(&::SetupDiGetClassDevsA)>::value,
+              "SetupDiGetClassDevsA");
+static_assert(std::is_same<EnumDeviceInfoFunction, decltype(&::SetupDiEnumDeviceInfo)>::value,
+              "SetupDiEnumDeviceInfo");
+static_assert(std::is_same<GetDeviceRegistryPropertyFunction,
+                           decltype(&::SetupDiGetDeviceRegistryPropertyA)>::value,
+              "SetupDiGetDeviceRegistryPropertyA");
+static_assert(std::is_same<CallClassInstallerFunction,
+                           decltype(&::SetupDiCallClassInstaller)>::value,
+              "SetupDiCallClassInstaller");
+static_assert(std::is_same<DestroyDeviceInfoListFunction,
+                           decltype(&::SetupDiDestroyDeviceInfoList)>::value,
+              "SetupDiDestroyDeviceInfoList");
+
 struct SetupDi {
     bool resolved;
     DWORD loadError;
-    HANDLE(WINAPI* GetClassDevsA)(const ::GUID*, PCSTR, ::HWND, DWORD);
-    BOOL(WINAPI* EnumDeviceInfo)(HANDLE, DWORD, void*);
-    BOOL(WINAPI* GetDeviceRegistryPropertyA)(HANDLE, void*, DWORD, PDWORD, PBYTE, DWORD, PDWORD);
-    BOOL(WINAPI* CallClassInstaller)(UINT, HANDLE, void*);
-    BOOL(WINAPI* DestroyDeviceInfoList)(HANDLE);
+    GetClassDevsFunction GetClassDevsA;
+    EnumDeviceInfoFunction EnumDeviceInfo;
+    GetDeviceRegistryPropertyFunction GetDeviceRegistryPropertyA;
+    CallClassInstallerFunction CallClassInstaller;
+    DestroyDeviceInfoListFunction DestroyDeviceInfoList;
 };
 
 SetupDi setupDi;
@@ -143,20 +173,22 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, HWN
 }
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* device) {
-    return setupDi.EnumDeviceInfo(set, memberIndex, device);
+    return setupDi.EnumDeviceInfo(set, memberIndex, reinterpret_cast<PSP_DEVINFO_DATA>(device));
 }
 
 BOOL SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
                                        DWORD* propertyRegDataType, BYTE* buffer,
                                        DWORD bufferSize, DWORD* requiredSize) {
-    return setupDi.GetDeviceRegistryPropertyA(set, device, property,
+    return setupDi.GetDeviceRegistryPropertyA(set, reinterpret_cast<PSP_DEVINFO_DATA>(device),
+                                              property,
                                               reinterpret_cast<PDWORD>(propertyRegDataType),
                                               buffer, bufferSize,
                                               reinterpret_cast<PDWORD>(requiredSize));
 }
 
 BOOL SetupDiCallClassInstaller(DWORD installFunction, HDEVINFO set, SP_DEVINFO_DATA* device) {
-    return setupDi.CallClassInstaller(installFunction, set, device);
+    return setupDi.CallClassInstaller(installFunction, set,
+                                      reinterpret_cast<PSP_DEVINFO_DATA>(device));
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) { return setupDi.DestroyDeviceInfoList(set); }
