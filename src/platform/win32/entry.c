@@ -31,5 +31,7 @@ __declspec(dllimport) OnExitFunction __cdecl _onexit(OnExitFunction function);
 /* The compiler's call of __main at the top of main runs the static constructors and hands
    their destructors to atexit, which the runtime's startup code would otherwise define. */
 int __cdecl atexit(void(__cdecl* function)(void)) {
+    /* C has no other cast; msvcrt ignores what an exit function returns. */
+    /* cppcheck-suppress cstyleCast */
     return _onexit((OnExitFunction)function) ? 0 : -1;
 }
