@@ -29,6 +29,14 @@ import zlib
 WINE32 = "/usr/lib/wine/wine"
 WINE64 = "/usr/lib/wine/wine64"
 
+# Every time limit below is stretched by this factor on a slower machine, such as the
+# emulated guest of scripts/guest-e2e.
+TIME_SCALE = float(os.environ.get("KALVOR_E2E_TIME_SCALE") or 1)
+
+
+def limit(seconds):
+    return seconds * TIME_SCALE
+
 
 def runs_i386():
     """Whether i386 programs run on this kernel itself, not through an emulator that a
@@ -44,7 +52,7 @@ def runs_i386():
             return False
     try:
         return subprocess.run([WINE32, "--version"], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=60).returncode == 0
+                              stderr=subprocess.DEVNULL, timeout=limit(60)).returncode == 0
     except OSError:
         return False
 
@@ -105,7 +113,7 @@ def boot_template(prefix, headless=True, log=print):
     env = wine_env(prefix)
     started = time.monotonic()
     subprocess.run([WINE, "wineboot", "--init"], env=env, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=limit(300))
     # Debian's 64-bit Wine misses its own fonts folder, and without Marlett the close
     # button of a box shows an "r"; Wine also loads the fonts of the Windows folder.
     fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
@@ -124,8 +132,8 @@ def boot_template(prefix, headless=True, log=print):
     for key, name, kind, data in settings:
         subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
                        env=env, check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
-    subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
+                       stderr=subprocess.DEVNULL, timeout=limit(120))
+    subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=limit(120))
     log("template prefix booted in %.1f s: %s" % (time.monotonic() - started, prefix))
 
 
@@ -155,7 +163,7 @@ class Xvfb:
             start_new_session=True)
         os.close(write_end)
         number = b""
-        deadline = time.monotonic() + 20
+        deadline = time.monotonic() + limit(20)
         while not number.endswith(b"\n") and time.monotonic() < deadline:
             ready, _, _ = select.select([read_end], [], [], 0.5)
             if ready:
@@ -569,7 +577,7 @@ class Machine:
         self.keeper = subprocess.Popen([WINE, self.tool_exe, "wait"], env=self.env(),
                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                        stdin=subprocess.DEVNULL, start_new_session=True)
-        ready, _, _ = select.select([self.keeper.stdout], [], [], 120)
+        ready, _, _ = select.select([self.keeper.stdout], [], [], limit(120))
         if not ready or not self.keeper.stdout.readline().startswith(b"READY"):
             raise WineError("the helper did not start in %s" % self.prefix)
 
@@ -596,7 +604,7 @@ class Machine:
                 argv.append("+")
             argv += [c.decode("latin-1") if isinstance(c, bytes) else str(c) for c in command]
         proc = subprocess.run(argv, env=self.env(overrides=overrides), stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout)
+                              stderr=subprocess.PIPE, timeout=limit(timeout))
         out = proc.stdout.decode("latin-1")
         if proc.returncode != 0 or not out.rstrip().endswith("END"):
             raise WineError("e2etool failed (status %d): %s\n%s" % (
@@ -670,7 +678,7 @@ class Machine:
         next_press = 0.0
         first_output = None
         key_sent = False
-        deadline = started + timeout
+        deadline = started + limit(timeout)
         exit_seen_at = None
         try:
             while True:
@@ -723,7 +731,7 @@ class Machine:
                 if key_after is not None and not key_sent and master is not None:
                     now = time.monotonic()
                     if (first_output is not None and now - first_output >= key_after) or \
-                            now - started >= 2 * key_after:
+                            now - started >= limit(2 * key_after):
                         result.alive_before_key = proc.poll() is None
                         result.console_before_key = result.console
                         result.boxes_before_key = len(result.boxes)
@@ -758,7 +766,7 @@ class Machine:
             found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
                                     "^%s$" % re.escape(name)],
                                    env=self.env(), stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, timeout=10).stdout.split()
+                                   stderr=subprocess.DEVNULL, timeout=limit(10)).stdout.split()
             if found:
                 return found[-1].decode()
         return None
@@ -767,7 +775,7 @@ class Machine:
         """Saves an X window as a PNG, as it shows on the screen (xwd's ZPixmap dump
         of a true-colour window, written out as 8-bit RGB)."""
         dump = subprocess.run(["xwd", "-silent", "-id", window], env=self.env(),
-                              stdout=subprocess.PIPE, timeout=30, check=True).stdout
+                              stdout=subprocess.PIPE, timeout=limit(30), check=True).stdout
         head = [int.from_bytes(dump[i:i + 4], "big") for i in range(0, 100, 4)]
         size, width, height, order, bpp, line = (head[0], head[4], head[5], head[7],
                                                  head[11], head[12])
@@ -798,11 +806,11 @@ class Machine:
         """Return on the box's OK button, as a user pressing OK would."""
         subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "Return"],
                        env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=10)
+                       timeout=limit(10))
 
     def kill_all(self):
         subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
+                       stderr=subprocess.DEVNULL, timeout=limit(60))
         if self.keeper:
             try:
                 self.keeper.wait(10)
@@ -815,7 +823,7 @@ class Machine:
     def close(self, keep=False):
         try:
             self.kill_all()
-            subprocess.run(["wineserver", "-w"], env=self.env(), timeout=60)
+            subprocess.run(["wineserver", "-w"], env=self.env(), timeout=limit(60))
         finally:
             if self.xvfb:
                 self.xvfb.stop()
