@@ -156,6 +156,8 @@ class Case:
         return label + b" FAILURE: (0x%08x)" % code + (text or b"") + b"\n"
 
     def run(self, args=(), **kw):
+        if "timeout" not in kw and getattr(self, "timeout", None):
+            kw["timeout"] = self.timeout  # the case's own limit, from @case
         result = self.machine.run(self.exe, args, **kw)
         self.runs.append(result)
         if result.timed_out:
