@@ -24,8 +24,7 @@ int RunRemoval() {
 
     // A failed query leaves the record undefined, whatever it held before, so only a
     // successful one is read; a failure takes the 9x branch.
-    Win::OSVERSIONINFOA version;
-    std::memset(&version, 0, sizeof version);
+    Win::OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     const bool ntFamily =
         Win::GetVersionExA(&version) && version.dwPlatformId == Win::VER_PLATFORM_WIN32_NT;

@@ -190,6 +190,7 @@ fprem1 fptan frndint frstor fsave fnsave fscale fsin fsincos fsqrt fst fstp fstc
 fstenv fnstenv fstsw fnstsw fsub fsubp fisub fsubr fsubrp fisubr ftst fucom fucomp fucompp
 fxam fxch fxtract fyl2x fyl2xp1
 """.split())
+OBJDUMP = "i686-w64-mingw32-objdump"
 PREFIXES = {"rep", "repz", "repnz", "repe", "repne", "lock", "data16", "addr16",
             "cs", "ds", "es", "fs", "gs", "ss"}
 
@@ -225,17 +226,16 @@ def code_ranges(pe, map_text):
     return ranges
 
 
-def check_instructions(exe, map_path, objdump):
+def check_instructions(pe, exe, map_path):
     try:
         with open(map_path, encoding="utf-8", errors="replace") as f:
             map_text = f.read()
     except OSError as error:
         return [f"cannot read the link map: {error}"]
-    pe = pefile.PE(exe, fast_load=True)
     problems, count = [], 0
     for start, end in code_ranges(pe, map_text):
         listing = subprocess.run(
-            [objdump, "-d", "-M", "intel", f"--start-address=0x{start:x}",
+            [OBJDUMP, "-d", "-M", "intel", f"--start-address=0x{start:x}",
              f"--stop-address=0x{end:x}", exe],
             check=True, capture_output=True, text=True).stdout
         for line in listing.splitlines():
@@ -261,7 +261,6 @@ def main():
     parser.add_argument("--timestamp", type=int)
     parser.add_argument("--no-path", action="append", default=[])
     parser.add_argument("--map", help="ld's link map of EXE: check every instruction")
-    parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("exe")
     args = parser.parse_args()
     exe = args.exe
@@ -275,7 +274,7 @@ def main():
     problems += check_headers(pe) + check_imports(pe, allowed) + check_version(pe)
     problems += check_reproducible(pe, data, args.timestamp, args.no_path) + check_size(data)
     if args.map:
-        problems += check_instructions(exe, args.map, args.objdump)
+        problems += check_instructions(pe, exe, args.map)
     for problem in problems:
         print(problem)
     if not problems:
