@@ -38,6 +38,10 @@ TEST(SnprintfTest, AnUnknownConversionGivesNoText) {
         char text[16] = "untouched";
         EXPECT_EQ(-1, Win::snprintf(text, sizeof text, format, 1)) << format;
         EXPECT_STREQ("", text) << format;
+        // With no room, not even the terminating NUL is written.
+        char guard = '#';
+        EXPECT_EQ(-1, Win::snprintf(&guard, 0, format, 1)) << format;
+        EXPECT_EQ('#', guard) << format;
     }
 }
 
