@@ -52,6 +52,7 @@ EARLIER_INF = DISK + "\\" + DISK_FILES[2]
 ERROR_FILE_NOT_FOUND = 2
 ERROR_ACCESS_DENIED = 5
 ERROR_INVALID_DATA = 13
+ERROR_PROC_NOT_FOUND = 127
 
 # The adapter's 2000/XP INF, as a text with CR LF line ends; the signature is not on
 # the first line.
@@ -356,7 +357,11 @@ def _help_case(args):
             arrange_installed_98(t, enum_device(ENUM1, b"Ports\\0001"))
         else:
             arrange_installed_xp(t)
-        result = t.run(args, key_after=3.0)
+        # Names that a switch with "?" would match as a wildcard, in the current folder
+        # and in its drive's root: the switch must reach the program as typed.
+        for name in ("-x", "x", r"kalvor\-x", r"kalvor\x"):
+            t.machine.write_file("C:\\" + name, b"")
+        result = t.run(args, key_after=3.0, cwd=t.machine.unix_path(r"C:\kalvor"))
         t.check(result.alive_before_key, "still waiting for a key 3 s after the help appeared")
         t.equal((result.console_before_key or b"").replace(b"\r\n", b"\n"), HELP_TEXT,
                 "console while waiting for the key")
@@ -578,18 +583,24 @@ def xp_no_setupapi(t):
     expect_devices_kept(t, before.added_devices)
 
 
+def program_beside(t, setupapi):
+    """A copy of the program in C:\\kalvor beside `setupapi` (bytes) as its setupapi.dll;
+    returns the DLL's path."""
+    t.machine.write_file(r"C:\kalvor\setupapi.dll", setupapi)
+    with open(t.exe, "rb") as f:
+        t.machine.write_file(r"C:\kalvor\8140KUninstall.exe", f.read())
+    t.exe = t.machine.unix_path(r"C:\kalvor\8140KUninstall.exe")
+    return r"C:\kalvor\setupapi.dll"
+
+
 @case("xp-setupapi-damaged")
 def xp_damaged_setupapi(t):
     # Junk bytes named setupapi.dll beside a copy of the program: loading it fails with a
     # code whose system text holds an insert, and the box shows that text as it stands.
     before = arrange_installed_xp(t)
-    folder = r"C:\kalvor"
-    t.machine.write_file(folder + r"\setupapi.dll", b"not a DLL\r\n" * 100)
-    with open(t.exe, "rb") as f:
-        t.machine.write_file(folder + r"\8140KUninstall.exe", f.read())
-    t.exe = t.machine.unix_path(folder + r"\8140KUninstall.exe")
-    out = t.machine.tool(["loadlib", folder + r"\setupapi.dll"], overrides="setupapi=n")
-    code = wm.parse_tool_output(out).loadlib.get((folder + r"\setupapi.dll").lower())
+    dll = program_beside(t, b"not a DLL\r\n" * 100)
+    out = t.machine.tool(["loadlib", dll], overrides="setupapi=n")
+    code = wm.parse_tool_output(out).loadlib.get(dll.lower())
     t.equal(code, 193, "arranged: loading the junk setupapi.dll fails with ERROR_BAD_EXE_FORMAT")
     text = t.errtext(code or 0) or b""
     t.check(b"%1" in text, "arranged: the system text for %r holds the insert %%1" % code)
@@ -598,6 +609,23 @@ def xp_damaged_setupapi(t):
     t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
     after = t.inspect()
     t.equal(len(_ids_of(after, [ID1])), 1, "the adapter's device is still there")
+    t.equal(after.file(INF_DIR, "oem2.inf"), None, "oem2.inf deleted all the same")
+    expect_devices_kept(t, before.added_devices)
+
+
+@case("xp-setupapi-incomplete")
+def xp_incomplete_setupapi(t):
+    # A setupapi.dll that loads, starts a thread that never ends and lacks
+    # SetupDiDestroyDeviceInfoList (tool/standin_setupapi.c): the failed lookup is the
+    # Setup API's failure, and the thread must not keep the program from ending.
+    before = arrange_installed_xp(t)
+    standin = os.path.join(os.path.dirname(t.machine.tool_exe), "standin-setupapi.dll")
+    with open(standin, "rb") as f:
+        program_beside(t, f.read())
+    failure = t.failure_text(b"GetClassDevs()", ERROR_PROC_NOT_FOUND)
+    result = t.run(overrides="setupapi=n", timeout=25)
+    t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
+    after = t.inspect()
     t.equal(after.file(INF_DIR, "oem2.inf"), None, "oem2.inf deleted all the same")
     expect_devices_kept(t, before.added_devices)
 

@@ -643,7 +643,7 @@ class Machine:
 
     # -- running a program as a user would ----------------------------------
     def run(self, exe, args=(), timeout=60.0, key_after=None, stdin_terminal=True,
-            dismiss=True, overrides=None, pictures=None):
+            dismiss=True, overrides=None, pictures=None, cwd=None):
         """Runs `exe` with `args` and waits for it to end.
 
         Standard output and standard error are pipes, so nothing that the program
@@ -656,7 +656,8 @@ class Machine:
         A program still running after `timeout` seconds is ended and the result says
         so, with everything seen until then. `overrides` are Wine DLL overrides for
         this run alone. With `pictures` (a folder), each box is saved there as
-        box-N.png just before OK is pressed on it."""
+        box-N.png just before OK is pressed on it. `cwd` (a Unix path) is the folder
+        that the program starts in; Wine maps it to a drive."""
         result = RunResult([a if isinstance(a, str) else a.decode("latin-1") for a in args])
         argv = [WINE, os.path.abspath(exe)] + result.args
         master = slave = None
@@ -668,7 +669,7 @@ class Machine:
         started = time.monotonic()
         proc = subprocess.Popen(argv, env=self.env("-all,+relay", overrides), stdin=stdin,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                start_new_session=True)
+                                start_new_session=True, cwd=cwd)
         if slave is not None:
             os.close(slave)
         out_fd = proc.stdout.fileno()
