@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Builds the release twice, with scripts/release in two copies of the source at different
-paths (so the build paths differ too), under another umask and time zone the second time,
+paths (so the build paths differ too; the second holds a space and Japanese characters),
+under another umask and time zone the second time,
 and checks that the zips are the same bytes and hold what an administrator gets: the
 executable, the read-me in code page 932 with CRLF line ends, and a SHA256SUMS that
 `sha256sum -c` accepts.
@@ -102,7 +103,8 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     first = os.path.join(work, "a", "src")
     with tempfile.TemporaryDirectory(prefix="kalvor-release-") as elsewhere:
-        second = os.path.join(elsewhere, "another", "place", "8140k")
+        # A clone may lie in any folder, one whose name has spaces or is in Japanese too.
+        second = os.path.join(elsewhere, "copy two", "テスト", "src")
         copy_source(source, files, first)
         copy_source(source, files, second)
         release(first, env, 0o022)
