@@ -170,22 +170,17 @@ TEST_F(EnumRegistryTest, ABackslashAfterALeadByteSeparatesNothing) {
     // "Ports", one byte of each class at its edges, a backslash, "0001". After a lead byte
     // the backslash is a second byte and the value names a whole class; after any other
     // byte it separates a driver key "Ports?\0001". Raw bytes, as an encoder maps some.
-    const struct {
-        unsigned char byte;
-        bool lead;
-    } rows[] = {{0x80, false}, {0x81, true},  {0x9F, true},  {0xA0, false},
-                {0xA1, false}, {0xDF, false}, {0xE0, true},  {0xEF, true},
-                {0xF0, true},  {0xFC, true},  {0xFD, false}};
-    for (const auto& row : rows) {
+    for (unsigned char byte : Cp932EdgeBytes) {
+        const bool lead = IsCp932LeadByte(byte);
         NewMachine();
-        SCOPED_TRACE(testing::Message() << std::hex << static_cast<int>(row.byte));
-        const std::string driver = "Ports" + std::string(1, static_cast<char>(row.byte)) + "\\0001";
+        SCOPED_TRACE(testing::Message() << std::hex << static_cast<int>(byte));
+        const std::string driver = "Ports" + std::string(1, static_cast<char>(byte)) + "\\0001";
         AddClassKey();
         AddInstance(EnumA, "0", driver);
 
         RemoveEnumRegistryEntry(IdA.c_str());
 
-        if (row.lead) {
+        if (lead) {
             EXPECT_EQ(BoxTexts(), std::vector<std::string>{FailureText(
                                       "RegQueryValueEx()", 13, "The data is invalid.\r\n")});
             EXPECT_TRUE(Sim::CallsOf("RegDeleteKeyA").empty());
@@ -194,7 +189,7 @@ TEST_F(EnumRegistryTest, ABackslashAfterALeadByteSeparatesNothing) {
             EXPECT_EQ(Sim::CallsOf("RegDeleteKeyA"),
                       (std::vector<std::string>{ClassKey + "\\" + driver, EnumA}));
         }
-        EXPECT_EQ(!row.lead, DeviceInfoRemoved);
+        EXPECT_EQ(!lead, DeviceInfoRemoved);
     }
 }
 

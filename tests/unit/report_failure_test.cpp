@@ -7,10 +7,6 @@ namespace {
 
 class ReportFailureTest : public MachineTest {};
 
-bool IsCp932LeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 // The longest start of a code page 932 text that fits `limit` bytes and ends on a whole
 // character.
 std::string CutOnCharacterBoundary(const std::string& text, std::size_t limit) {
@@ -89,7 +85,7 @@ TEST_F(ReportFailureTest, OverlongTextIsCutWithinTheBufferAndOnACharacterBoundar
     // doubled (its second byte then lies in the lead-byte range too), or a single byte. A
     // label of either parity puts the cut on either byte of a character. Raw bytes, as an
     // encoder maps some of these.
-    for (unsigned char byte : {0x80, 0x81, 0x9F, 0xA0, 0xA1, 0xDF, 0xE0, 0xEF, 0xF0, 0xFC, 0xFD}) {
+    for (unsigned char byte : Cp932EdgeBytes) {
         const std::string character(IsCp932LeadByte(byte) ? 2 : 1, static_cast<char>(byte));
         std::string systemText;
         while (systemText.size() < 400) systemText += character;

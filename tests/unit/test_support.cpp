@@ -26,6 +26,10 @@ std::string Cp932(const std::string& utf8) {
     return out;
 }
 
+bool IsCp932LeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
 std::string FailureText(const std::string& label, unsigned code, const std::string& systemText) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%08x", code);
