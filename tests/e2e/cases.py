@@ -6,6 +6,7 @@ collect, so one run reports every difference at once, with the run and the machi
 state before and after.
 """
 
+import contextlib
 import os
 
 import winemachine as wm
@@ -584,33 +585,64 @@ def xp_no_setupapi(t):
 
 
 def program_beside(t, setupapi):
-    """A copy of the program in C:\\kalvor beside `setupapi` (bytes) as its setupapi.dll;
-    returns the DLL's path."""
+    """A copy of the program in C:\\kalvor beside `setupapi` (bytes) as its setupapi.dll."""
     t.machine.write_file(r"C:\kalvor\setupapi.dll", setupapi)
     with open(t.exe, "rb") as f:
         t.machine.write_file(r"C:\kalvor\8140KUninstall.exe", f.read())
     t.exe = t.machine.unix_path(r"C:\kalvor\8140KUninstall.exe")
-    return r"C:\kalvor\setupapi.dll"
+
+
+@contextlib.contextmanager
+def system_setupapi(t, setupapi):
+    """`setupapi` (bytes) as the setupapi.dll of the program's system folder (syswow64 for a
+    32-bit program in a 64-bit prefix) while the block runs, which gets the DLL's path; the
+    helper needs the real one again afterwards."""
+    with open(t.exe, "rb") as f:
+        head = f.read(1024)
+    i386 = head[int.from_bytes(head[0x3C:0x40], "little") + 4:][:2] == b"\x4c\x01"
+    wow = i386 and os.path.isdir(t.machine.unix_path(r"C:\windows\syswow64"))
+    dll = r"C:\windows\%s\setupapi.dll" % ("syswow64" if wow else "system32")
+    with open(t.machine.unix_path(dll), "rb") as f:
+        real = f.read()
+    t.machine.write_file(dll, setupapi)
+    try:
+        yield dll
+    finally:
+        t.machine.write_file(dll, real)
+
+
+JUNK_DLL = b"not a DLL\r\n" * 100
 
 
 @case("xp-setupapi-damaged")
 def xp_damaged_setupapi(t):
-    # Junk bytes named setupapi.dll beside a copy of the program: loading it fails with a
-    # code whose system text holds an insert, and the box shows that text as it stands.
+    # Junk bytes as the system's setupapi.dll: loading it fails with a code whose system
+    # text holds an insert, and the box shows that text as it stands.
     before = arrange_installed_xp(t)
-    dll = program_beside(t, b"not a DLL\r\n" * 100)
-    out = t.machine.tool(["loadlib", dll], overrides="setupapi=n")
-    code = wm.parse_tool_output(out).loadlib.get(dll.lower())
+    with system_setupapi(t, JUNK_DLL) as dll:
+        out = t.machine.tool(["loadlib", dll], overrides="setupapi=n")
+        code = wm.parse_tool_output(out).loadlib.get(dll.lower())
+        result = t.run(overrides="setupapi=n")
     t.equal(code, 193, "arranged: loading the junk setupapi.dll fails with ERROR_BAD_EXE_FORMAT")
     text = t.errtext(code or 0) or b""
     t.check(b"%1" in text, "arranged: the system text for %r holds the insert %%1" % code)
     failure = b"GetClassDevs() FAILURE: (0x%08x)" % (code or 0) + text + b"\n"
-    result = t.run(overrides="setupapi=n")
     t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
     after = t.inspect()
     t.equal(len(_ids_of(after, [ID1])), 1, "the adapter's device is still there")
     t.equal(after.file(INF_DIR, "oem2.inf"), None, "oem2.inf deleted all the same")
     expect_devices_kept(t, before.added_devices)
+
+
+@case("xp-setupapi-planted")
+def xp_planted_setupapi(t):
+    # A setupapi.dll beside the program, as one left in a download folder, is never loaded:
+    # the run is the typical one.
+    arrange_installed_xp(t)
+    program_beside(t, JUNK_DLL)
+    result = t.run()
+    t.expect_removal_run(result, [REMOVED], 0)
+    expect_adapter_gone_xp(t)
 
 
 @case("xp-setupapi-incomplete")
@@ -621,9 +653,10 @@ def xp_incomplete_setupapi(t):
     before = arrange_installed_xp(t)
     standin = os.path.join(os.path.dirname(t.machine.tool_exe), "standin-setupapi.dll")
     with open(standin, "rb") as f:
-        program_beside(t, f.read())
+        standin = f.read()
+    with system_setupapi(t, standin):
+        result = t.run(overrides="setupapi=n", timeout=25)
     failure = t.failure_text(b"GetClassDevs()", ERROR_PROC_NOT_FOUND)
-    result = t.run(overrides="setupapi=n", timeout=25)
     t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
     after = t.inspect()
     t.equal(after.file(INF_DIR, "oem2.inf"), None, "oem2.inf deleted all the same")

@@ -638,6 +638,10 @@ class Machine:
     def write_file(self, windows_path, data):
         path = self.unix_path(windows_path)
         os.makedirs(os.path.dirname(path), exist_ok=True)
+        # A system DLL is a hard link shared with the template and every other machine:
+        # a new file, not the shared one rewritten.
+        if os.path.lexists(path):
+            os.unlink(path)
         with open(path, "wb") as f:
             f.write(data)
 

@@ -71,10 +71,27 @@ bool Resolve(HMODULE module, const char* name, Function& function) {
     return function != nullptr;
 }
 
+// The Setup API comes from the system folder alone. setupapi.dll is no KnownDLL, so a bare
+// name would take whatever file of that name lies beside the program, in a download folder,
+// say, and run it with an administrator's rights. With the altered search path the DLLs it
+// needs in turn are also sought in the system folder first, not beside the program.
+HMODULE LoadSystemSetupApi() {
+    static const char name[] = "\\setupapi.dll";
+    char path[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0) return nullptr;
+    if (length + sizeof name > MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    std::memcpy(path + length, name, sizeof name);
+    return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 bool SetupDiAvailable() {
     if (!setupDi.resolved) {
         setupDi.resolved = true;
-        HMODULE module = ::LoadLibraryA("setupapi.dll");
+        HMODULE module = LoadSystemSetupApi();
         bool all = module != nullptr && Resolve(module, "SetupDiGetClassDevsA", setupDi.GetClassDevsA) &&
                    Resolve(module, "SetupDiEnumDeviceInfo", setupDi.EnumDeviceInfo) &&
                    Resolve(module, "SetupDiGetDeviceRegistryPropertyA",
