@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Checks the built 8140KUninstall.exe: a PE32 i386 console program that Windows 98 loads
-(subsystem version at most 4.0), importing only from KERNEL32, USER32, ADVAPI32 and MSVCRT
-and only the functions of import_allowlist.txt, with the version resource the program
-ships. With --timestamp, the header's time stamp must be that value (the source's, not the
-link time). No absolute path of the build machine may stand in the file: neither the
+(subsystem version at most 4.0), Terminal Server aware (else, under Terminal Services in
+application mode, GetWindowsDirectoryA gives it a per-user folder instead of the one that
+holds the INFs), importing only from KERNEL32, USER32, ADVAPI32 and MSVCRT and only the
+functions of import_allowlist.txt, with the version resource the program ships. With
+--timestamp, the header's time stamp must be that value (the source's, not the link time).
+No absolute path of the build machine may stand in the file: neither the
 directories given with --no-path nor any other that looks like one. The file must stay
 within 64 KiB. With --map (ld's link map of the file), every executable section is
 disassembled and each instruction must be one that the 80486 has, so that the program runs
 on every processor that Windows 98, ME, 2000 and XP run on; the data that ld lays into code
-sections (the constructor lists) is found in the map and not decoded.
+sections (the constructor lists) is found in the map and not decoded; an objdump that fails
+or is missing is one failed check.
 Usage: check_executable.py [--timestamp SECONDS] [--no-path DIR]... [--map MAP] EXE
 Prints one line per failed check and exits 1."""
 import argparse
@@ -52,6 +55,9 @@ def read_allowlist(path):
     return allowed, problems
 
 
+TERMINAL_SERVER_AWARE = pefile.DLL_CHARACTERISTICS["IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"]
+
+
 def check_headers(pe):
     problems = []
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
@@ -63,6 +69,9 @@ def check_headers(pe):
     version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
     if version > (4, 0):
         problems.append("subsystem version %d.%d: Windows 98 loads at most 4.0" % version)
+    if not pe.OPTIONAL_HEADER.DllCharacteristics & TERMINAL_SERVER_AWARE:
+        problems.append("not Terminal Server aware (link with --tsaware): under Terminal Services "
+                        "GetWindowsDirectoryA gives it a per-user folder, not the one with the INFs")
     return problems
 
 
@@ -234,11 +243,17 @@ def check_instructions(pe, exe, map_path):
         return [f"cannot read the link map: {error}"]
     problems, count = [], 0
     for start, end in code_ranges(pe, map_text):
-        listing = subprocess.run(
-            [OBJDUMP, "-d", "-M", "intel", f"--start-address=0x{start:x}",
-             f"--stop-address=0x{end:x}", exe],
-            check=True, capture_output=True, text=True).stdout
-        for line in listing.splitlines():
+        try:
+            run = subprocess.run(
+                [OBJDUMP, "-d", "-M", "intel", f"--start-address=0x{start:x}",
+                 f"--stop-address=0x{end:x}", exe],
+                capture_output=True, text=True)
+        except FileNotFoundError:
+            return problems + [f"{OBJDUMP} not found"]
+        if run.returncode:
+            last = (run.stderr.strip().splitlines() or ["no error output"])[-1]
+            return problems + [f"{OBJDUMP} ended with exit status {run.returncode}: {last}"]
+        for line in run.stdout.splitlines():
             fields = line.split("\t")
             if len(fields) < 3 or not fields[0].strip().endswith(":"):
                 continue  # a heading, or the further bytes of a long instruction
@@ -278,7 +293,8 @@ def main():
     for problem in problems:
         print(problem)
     if not problems:
-        print(f"{exe}: PE32 i386 console program, subsystem 4.0, imports and version resource as expected, "
+        print(f"{exe}: PE32 i386 console program, subsystem 4.0, Terminal Server aware, "
+              "imports and version resource as expected, "
               f"{len(data)} bytes" + ("" if args.timestamp is None else ", time stamp from the source")
               + ", no build paths" + (", 80486 instructions only" if args.map else ""))
     return 1 if problems else 0

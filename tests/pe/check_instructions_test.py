@@ -2,7 +2,8 @@
 """Runs the 80486 instruction check of check_executable.py on small executables built here
 with MinGW-w64: one that must pass, with the decoded ranges covering its code and nothing
 else, and some that each hold one later instruction. Also runs it with an objdump that
-fails and with one that prints nothing.
+fails, one that prints nothing and one that is not there, and the header check on a build
+without and with --tsaware.
 Usage: check_instructions_test.py I686_GCC"""
 import os
 import re
@@ -33,12 +34,12 @@ BAD = {  # name: (what the check must name, compiler flag, code)
 }
 
 
-def build(gcc, directory, name, march, code):
+def build(gcc, directory, name, march, code, *flags):
     path = os.path.join(directory, name)
     with open(path + ".c", "w", encoding="utf-8") as f:
         f.write(SOURCE % code)
     subprocess.run([gcc, "-O2", march, "-nostdlib", "-Wl,-e,_start", f"-Wl,-Map,{path}.map",
-                    "-o", path + ".exe", path + ".c"], check=True)
+                    *flags, "-o", path + ".exe", path + ".c"], check=True)
     return path + ".exe", path + ".map"
 
 
@@ -66,6 +67,12 @@ def main():
             failures.append(f"decoded {[(hex(a), hex(b)) for a, b in ranges]}, want "
                             f"{hex(start)}-{hex(data)} of a .text of {text.Misc_VirtualSize:#x} bytes")
 
+        aware, _ = build(sys.argv[1], directory, "aware", "-march=i486", "", "-Wl,--tsaware")
+        named = [[p for p in checker.check_headers(pefile.PE(e)) if "--tsaware" in p]
+                 for e in (exe, aware)]
+        if len(named[0]) != 1 or named[1]:
+            failures.append(f"the header check on a build without and with --tsaware: {named}")
+
         for name, (pattern, march, code) in BAD.items():
             problems = check(*build(sys.argv[1], directory, name, march, code))
             if not any(re.search(pattern, p) and "not an 80486 instruction" in p for p in problems):
@@ -73,25 +80,27 @@ def main():
 
         real = checker.OBJDUMP
         for name, script, expect in [
-                ("failing", f'{real} "$@"\nexit 1\n', "exit status 1"),
-                ("silent", "exit 0\n", "no instruction found")]:
+                ("failing", f'{real} "$@"\necho early >&2\necho the last words >&2\nexit 1\n',
+                 "{} ended with exit status 1: the last words"),
+                ("silent", "exit 0\n", "no instruction found in the executable sections"),
+                ("missing", None, "{} not found")]:
             checker.OBJDUMP = os.path.join(directory, name)
-            with open(checker.OBJDUMP, "w", encoding="utf-8") as f:
-                f.write("#!/bin/sh\n" + script)
-            os.chmod(checker.OBJDUMP, 0o755)
-            try:
-                problems = check(exe, map_path)
-            except subprocess.CalledProcessError as error:
-                problems = [str(error)]
-            if not any(expect in p for p in problems):
-                failures.append(f"the check passes with a {name} objdump: {problems}")
+            if script:
+                with open(checker.OBJDUMP, "w", encoding="utf-8") as f:
+                    f.write("#!/bin/sh\n" + script)
+                os.chmod(checker.OBJDUMP, 0o755)
+            problems = check(exe, map_path)
+            if problems != [expect.format(checker.OBJDUMP)]:
+                failures.append(f"with a {name} objdump the check gives {problems}, "
+                                f"want {expect.format(checker.OBJDUMP)!r}")
         checker.OBJDUMP = real
 
     for failure in failures:
         print(failure)
     if not failures:
         print(f"instruction check: passes an 80486 build decoding all its code and nothing else, "
-              f"names {', '.join(BAD)}, fails on a failing or silent objdump")
+              f"names {', '.join(BAD)}, fails on a failing, silent or missing objdump, "
+              f"names a missing --tsaware")
     return 1 if failures else 0
 
 
