@@ -1,17 +1,15 @@
 #!/usr/bin/env python3
 """Checks the built 8140KUninstall.exe: a PE32 i386 console program that Windows 98 loads
-(subsystem version at most 4.0), Terminal Server aware (else, under Terminal Services in
-application mode, GetWindowsDirectoryA gives it a per-user folder instead of the one that
-holds the INFs), importing only from KERNEL32, USER32, ADVAPI32 and MSVCRT and only the
-functions of import_allowlist.txt, with the version resource the program ships. With
---timestamp, the header's time stamp must be that value (the source's, not the link time).
-No absolute path of the build machine may stand in the file: neither the
-directories given with --no-path nor any other that looks like one. The file must stay
-within 64 KiB. With --map (ld's link map of the file), every executable section is
-disassembled and each instruction must be one that the 80486 has, so that the program runs
-on every processor that Windows 98, ME, 2000 and XP run on; the data that ld lays into code
-sections (the constructor lists) is found in the map and not decoded; an objdump that fails
-or is missing is one failed check.
+(subsystem version at most 4.0), Terminal Server aware, importing only from KERNEL32,
+USER32, ADVAPI32 and MSVCRT and only the functions of import_allowlist.txt, with the version
+resource the program ships. With --timestamp, the header's time stamp must be that value
+(the source's, not the link time). No absolute path of the build machine may stand in the
+file: neither the directories given with --no-path nor any other that looks like one. The
+file must stay within 64 KiB. With --map (ld's link map of the file), every executable
+section is disassembled and each instruction must be one that the 80486 has, so that the
+program runs on every processor that Windows 98, ME, 2000 and XP run on; the data that ld
+lays into code sections (the constructor lists) is found in the map and not decoded; an
+objdump that fails or is missing is one failed check.
 Usage: check_executable.py [--timestamp SECONDS] [--no-path DIR]... [--map MAP] EXE
 Prints one line per failed check and exits 1."""
 import argparse
