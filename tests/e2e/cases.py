@@ -651,8 +651,8 @@ def xp_incomplete_setupapi(t):
     # SetupDiDestroyDeviceInfoList (tool/standin_setupapi.c): the failed lookup is the
     # Setup API's failure, and the thread must not keep the program from ending.
     before = arrange_installed_xp(t)
-    standin = os.path.join(os.path.dirname(t.machine.tool_exe), "standin-setupapi.dll")
-    with open(standin, "rb") as f:
+    with open(os.path.join(os.path.dirname(t.machine.tool_exe), "standin-setupapi.dll"),
+              "rb") as f:
         standin = f.read()
     with system_setupapi(t, standin):
         result = t.run(overrides="setupapi=n", timeout=25)
