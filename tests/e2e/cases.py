@@ -309,8 +309,8 @@ def arrange_98(t, commands=(), codes=()):
     return t.arrange(commands, codes)
 
 
-def regset(path, name, kind, data):
-    return ["regset", "HKLM", path, name, str(kind), data.hex() or "-"]
+def regset(path, name, kind, data, root="HKLM"):
+    return ["regset", root, path, name, str(kind), data.hex() or "-"]
 
 
 REG_SZ = 1
@@ -574,8 +574,13 @@ def xp_no_setupapi(t):
     out = t.machine.tool(["loadlib", "setupapi.dll"], overrides="setupapi=d")
     code = wm.parse_tool_output(out).loadlib.get("setupapi.dll")
     t.check(code, "arranged: setupapi.dll does not load when switched off")
-    failure = t.failure_text(b"GetClassDevs()", code or 0)
     result = t.run(overrides="setupapi=d")
+    expect_no_setupapi(t, before, result, t.failure_text(b"GetClassDevs()", code or 0))
+
+
+def expect_no_setupapi(t, before, result, failure):
+    """A run without the Setup API: `failure` for each hardware ID, the INF search as ever,
+    every device left as it was."""
     t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
     after = t.inspect()
     t.equal(len(_ids_of(after, [ID1])), 1, "the adapter's device is still there")
@@ -627,11 +632,7 @@ def xp_damaged_setupapi(t):
     text = t.errtext(code or 0) or b""
     t.check(b"%1" in text, "arranged: the system text for %r holds the insert %%1" % code)
     failure = b"GetClassDevs() FAILURE: (0x%08x)" % (code or 0) + text + b"\n"
-    t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
-    after = t.inspect()
-    t.equal(len(_ids_of(after, [ID1])), 1, "the adapter's device is still there")
-    t.equal(after.file(INF_DIR, "oem2.inf"), None, "oem2.inf deleted all the same")
-    expect_devices_kept(t, before.added_devices)
+    expect_no_setupapi(t, before, result, failure)
 
 
 @case("xp-setupapi-planted")
@@ -651,16 +652,66 @@ def xp_incomplete_setupapi(t):
     # SetupDiDestroyDeviceInfoList (tool/standin_setupapi.c): the failed lookup is the
     # Setup API's failure, and the thread must not keep the program from ending.
     before = arrange_installed_xp(t)
+    with system_setupapi(t, standin_setupapi(t)):
+        result = t.run(overrides="setupapi=n", timeout=25)
+    expect_no_setupapi(t, before, result, t.failure_text(b"GetClassDevs()", ERROR_PROC_NOT_FOUND))
+
+
+def standin_setupapi(t):
     with open(os.path.join(os.path.dirname(t.machine.tool_exe), "standin-setupapi.dll"),
               "rb") as f:
-        standin = f.read()
-    with system_setupapi(t, standin):
-        result = t.run(overrides="setupapi=n", timeout=25)
-    failure = t.failure_text(b"GetClassDevs()", ERROR_PROC_NOT_FOUND)
-    t.expect_removal_run(result, [failure, failure, NOT_FOUND], 1)
-    after = t.inspect()
-    t.equal(after.file(INF_DIR, "oem2.inf"), None, "oem2.inf deleted all the same")
-    expect_devices_kept(t, before.added_devices)
+        return f.read()
+
+
+@case("xp-setupapi-current-folder")
+def xp_setupapi_current_folder(t):
+    # The Setup API loads DLLs by bare name in turn, which 2000, and XP before SP2, look for
+    # in the current folder first: it must be the system folder when the Setup API loads,
+    # whatever folder the program was started in. Only the program takes the stand-in,
+    # which records the current folder as it loads; Wine's own services would hang on it.
+    before = arrange_installed_xp(t, extra=[regset(
+        r"Software\Wine\AppDefaults\8140KUninstall.exe\DllOverrides", "setupapi", REG_SZ,
+        b"native\0", root="HKCU")])
+    os.makedirs(t.machine.unix_path(r"C:\kalvor"), exist_ok=True)
+    with system_setupapi(t, standin_setupapi(t)):
+        result = t.run(cwd=t.machine.unix_path(r"C:\kalvor"), timeout=25)
+    record = t.machine.unix_path(r"C:\standin-setupapi-folder.txt")
+    t.equal(open(record, "rb").read().lower() if os.path.isfile(record) else None,
+            rb"c:\windows\system32", "the current folder when setupapi.dll was loaded")
+    expect_no_setupapi(t, before, result, t.failure_text(b"GetClassDevs()", ERROR_PROC_NOT_FOUND))
+
+
+# Files beside the program that would make Windows take a DLL from its folder, a full path
+# notwithstanding: <program>.local, as a file or as a folder (2000, and XP without a
+# manifest), and <program>.manifest with a file binding (XP). Wine honours neither, so the
+# refusal seen here is the program's own.
+MANIFEST = b"""<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">\r
+  <assemblyIdentity type="win32" name="Kalvor.Uninstall" version="1.0.0.1"/>\r
+  <file name="setupapi.dll"/>\r
+</assembly>\r
+"""
+REDIRECTIONS = {
+    "local-file": {"8140KUninstall.exe.local": b""},
+    "local-folder": {r"8140KUninstall.exe.local\setupapi.dll": JUNK_DLL},
+    "manifest": {"8140KUninstall.exe.manifest": MANIFEST},
+}
+
+
+def _redirection_case(files):
+    def run(t):
+        before = arrange_installed_xp(t, codes=[ERROR_ACCESS_DENIED])
+        program_beside(t, JUNK_DLL)
+        for name, data in files.items():
+            t.machine.write_file("C:\\kalvor\\" + name, data)
+        result = t.run()
+        expect_no_setupapi(t, before, result,
+                           t.failure_text(b"GetClassDevs()", ERROR_ACCESS_DENIED))
+    return run
+
+
+for _name, _files in REDIRECTIONS.items():
+    case("xp-setupapi-redirected-" + _name)(_redirection_case(_files))
 
 
 # ---------------------------------------------------------------------------

@@ -71,10 +71,32 @@ bool Resolve(HMODULE module, const char* name, Function& function) {
     return function != nullptr;
 }
 
+// With <program>.local beside it, a file or a folder, Windows 2000 (and XP for a program
+// without a manifest) takes a DLL from the program's folder even for a full path, and on
+// XP <program>.manifest may bind DLL names to files there. While either is there the Setup
+// API is not loaded: the error code says why, or what kept the check from being made.
+DWORD RedirectionRefused() {
+    static const char* const suffixes[] = {".local", ".manifest"};
+    char path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0) return ::GetLastError();
+    for (const char* suffix : suffixes) {
+        const std::size_t size = std::strlen(suffix) + 1;
+        if (length + size > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+        std::memcpy(path + length, suffix, size);
+        if (::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return ERROR_ACCESS_DENIED;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return error;
+    }
+    return ERROR_SUCCESS;
+}
+
 // The Setup API comes from the system folder alone. setupapi.dll is no KnownDLL, so a bare
 // name would take whatever file of that name lies beside the program, in a download folder,
 // say, and run it with an administrator's rights. With the altered search path the DLLs it
-// needs in turn are also sought in the system folder first, not beside the program.
+// needs in turn are also sought in the system folder first, not beside the program; and as
+// it loads class installers by bare name, which 2000 and XP before SP2 seek in the current
+// folder first, the system folder is made current.
 HMODULE LoadSystemSetupApi() {
     static const char name[] = "\\setupapi.dll";
     char path[MAX_PATH];
@@ -82,6 +104,12 @@ HMODULE LoadSystemSetupApi() {
     if (length == 0) return nullptr;
     if (length + sizeof name > MAX_PATH) {
         ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    if (!::SetCurrentDirectoryA(path)) return nullptr;
+    const DWORD refused = RedirectionRefused();
+    if (refused != ERROR_SUCCESS) {
+        ::SetLastError(refused);
         return nullptr;
     }
     std::memcpy(path + length, name, sizeof name);
