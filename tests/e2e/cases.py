@@ -589,9 +589,10 @@ def expect_no_setupapi(t, before, result, failure):
     expect_devices_kept(t, before.added_devices)
 
 
-def program_beside(t, setupapi):
-    """A copy of the program in C:\\kalvor beside `setupapi` (bytes) as its setupapi.dll."""
-    t.machine.write_file(r"C:\kalvor\setupapi.dll", setupapi)
+def program_beside(t, files):
+    """A copy of the program in C:\\kalvor beside `files` (names below it, to bytes)."""
+    for name, data in files.items():
+        t.machine.write_file("C:\\kalvor\\" + name, data)
     with open(t.exe, "rb") as f:
         t.machine.write_file(r"C:\kalvor\8140KUninstall.exe", f.read())
     t.exe = t.machine.unix_path(r"C:\kalvor\8140KUninstall.exe")
@@ -640,7 +641,7 @@ def xp_planted_setupapi(t):
     # A setupapi.dll beside the program, as one left in a download folder, is never loaded:
     # the run is the typical one.
     arrange_installed_xp(t)
-    program_beside(t, JUNK_DLL)
+    program_beside(t, {"setupapi.dll": JUNK_DLL})
     result = t.run()
     t.expect_removal_run(result, [REMOVED], 0)
     expect_adapter_gone_xp(t)
@@ -701,9 +702,7 @@ REDIRECTIONS = {
 def _redirection_case(files):
     def run(t):
         before = arrange_installed_xp(t, codes=[ERROR_ACCESS_DENIED])
-        program_beside(t, JUNK_DLL)
-        for name, data in files.items():
-            t.machine.write_file("C:\\kalvor\\" + name, data)
+        program_beside(t, {"setupapi.dll": JUNK_DLL, **files})
         result = t.run()
         expect_no_setupapi(t, before, result,
                            t.failure_text(b"GetClassDevs()", ERROR_ACCESS_DENIED))
